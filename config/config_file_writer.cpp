@@ -1,0 +1,387 @@
+#include "config_file_writer.h"
+
+#include "ansi_code_page.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ornivex {
+namespace {
+
+QByteArrayView bytesOf(std::string_view text)
+{
+    return {text.data(), static_cast<qsizetype>(text.size())};
+}
+
+// --- The number rule -------------------------------------------------------
+
+// Scans a decimal number without converting it: keeps the first significant
+// digits and where the decimal point falls relative to them, so that no
+// exponent or digit string, however long, can overflow.
+struct DecimalScan {
+    static constexpr int kKeptDigits = 8; // 5 whole digits, a rounding digit, spare
+    bool negative = false;
+    std::array<int, kKeptDigits> digits{};
+    int keptCount = 0;
+    bool droppedNonZero = false;    // a non-zero digit beyond the kept ones
+    std::int64_t pointPosition = 0; // value = 0.d1d2d3... x 10^pointPosition
+};
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool scanDecimal(QStringView text, DecimalScan &scan)
+{
+    qsizetype pos = 0;
+    const qsizetype end = text.size();
+    if (pos < end && (text[pos] == u'+' || text[pos] == u'-')) {
+        scan.negative = text[pos] == u'-';
+        ++pos;
+    }
+    bool anyDigit = false;
+    bool afterPoint = false;
+    for (; pos < end; ++pos) {
+        const QChar c = text[pos];
+        if (c == u'.') {
+            if (afterPoint)
+                return false;
+            afterPoint = true;
+            continue;
+        }
+        if (!isDigit(c))
+            break;
+        anyDigit = true;
+        const int digit = c.unicode() - u'0';
+        if (digit == 0 && scan.keptCount == 0) {
+            if (afterPoint)
+                --scan.pointPosition; // a leading zero after the point
+            continue;
+        }
+        if (scan.keptCount < DecimalScan::kKeptDigits)
+            scan.digits[static_cast<std::size_t>(scan.keptCount++)] = digit;
+        else
+            scan.droppedNonZero = scan.droppedNonZero || digit != 0;
+        if (!afterPoint)
+            ++scan.pointPosition;
+    }
+    if (!anyDigit)
+        return false;
+    if (pos < end && (text[pos] == u'e' || text[pos] == u'E')) {
+        ++pos;
+        bool negativeExponent = false;
+        if (pos < end && (text[pos] == u'+' || text[pos] == u'-')) {
+            negativeExponent = text[pos] == u'-';
+            ++pos;
+        }
+        if (pos == end || !isDigit(text[pos]))
+            return false;
+        // Saturates far beyond any position a text can reach, so it never overflows.
+        constexpr std::int64_t kExponentCap = std::int64_t{1} << 52;
+        std::int64_t exponent = 0;
+        for (; pos < end && isDigit(text[pos]); ++pos)
+            exponent = std::min(kExponentCap, exponent * 10 + (text[pos].unicode() - u'0'));
+        scan.pointPosition += negativeExponent ? -exponent : exponent;
+    }
+    return pos == end;
+}
+
+// --- The file --------------------------------------------------------------
+
+QByteArray frequencyValue(const QString &text)
+{
+    if (IsFrequencyNumber(text))
+        return toAnsiCodePage(text);
+    return bytesOf(OptionCatalogue::kFrequencyFallback).toByteArray();
+}
+
+std::size_t flagSlot(FlagGroup group, int index)
+{
+    return static_cast<std::size_t>(OptionCatalogue::group(group).firstFlag
+                                    + OptionCatalogue::entry(group, index).index);
+}
+
+// A line break inside a message would add lines or sections to the file.
+QString onOneLine(QString text)
+{
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return text;
+}
+
+// --- Replacing the file on disk ----------------------------------------------
+
+[[noreturn]] void fail(int error, const QString &path)
+{
+    throw ConfigWriteError(error, QStringLiteral("Cannot write %1: %2").arg(path, qt_error_string(error)));
+}
+
+QByteArray directoryOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// Follows symbolic links so that a linked configuration file is replaced where
+// it really lives and the link itself stays. Returns the path unchanged when
+// nothing stands there yet.
+QByteArray resolveLinks(QByteArray path, const QString &shownPath)
+{
+    constexpr int kMaxLinkHops = 40;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0) {
+            if (errno == ENOENT)
+                return path;
+            fail(errno, shownPath);
+        }
+        if (!S_ISLNK(info.st_mode))
+            return path;
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t length = ::readlink(path.constData(), target.data(), static_cast<std::size_t>(target.size()));
+        if (length < 0)
+            fail(errno, shownPath);
+        target.truncate(length);
+        path = target.startsWith('/') ? target : directoryOf(path) + '/' + target;
+    }
+    fail(ELOOP, shownPath);
+}
+
+// A new file beside the target that is removed again unless it is committed.
+class TemporaryFile {
+public:
+    TemporaryFile(const QByteArray &directory, const QString &shownPath)
+        : m_shownPath(shownPath)
+    {
+        constexpr int kAttempts = 100;
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            m_path = directory + "/." + kConfigFileName + '.'
+                + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            // 0666 lets the umask decide, as for any newly created file.
+            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (m_fd >= 0)
+                return;
+            if (errno != EEXIST)
+                fail(errno, m_shownPath);
+        }
+        fail(EEXIST, m_shownPath);
+    }
+
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    ~TemporaryFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_committed)
+            ::unlink(m_path.constData());
+    }
+
+    // Gives the new file the mode of the file it replaces.
+    void copyPermissionsFrom(const struct stat &original)
+    {
+        if (::fchmod(m_fd, original.st_mode & 07777) != 0)
+            failAndDiscard();
+    }
+
+    void write(const QByteArray &bytes)
+    {
+        const char *next = bytes.constData();
+        auto left = static_cast<std::size_t>(bytes.size());
+        while (left > 0) {
+            const ssize_t written = ::write(m_fd, next, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                failAndDiscard(written == 0 ? ENOSPC : errno);
+            next += written;
+            left -= static_cast<std::size_t>(written);
+        }
+    }
+
+    // Flushes every byte to the disk and moves the file over the target.
+    void commitAs(const QByteArray &target)
+    {
+        if (::fdatasync(m_fd) != 0)
+            failAndDiscard();
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            failAndDiscard();
+        if (::rename(m_path.constData(), target.constData()) != 0)
+            failAndDiscard();
+        m_committed = true;
+    }
+
+private:
+    [[noreturn]] void failAndDiscard(int error = errno) { fail(error, m_shownPath); }
+
+    QString m_shownPath;
+    QByteArray m_path;
+    int m_fd = -1;
+    bool m_committed = false;
+};
+
+// Makes the rename itself durable. The new file is already in place, so a
+// failure here is no reason to report the write as failed.
+void syncDirectory(const QByteArray &directory)
+{
+    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool &ConfigSnapshot::flag(FlagGroup group, int index)
+{
+    return flags.at(flagSlot(group, index));
+}
+
+bool ConfigSnapshot::flag(FlagGroup group, int index) const
+{
+    return flags.at(flagSlot(group, index));
+}
+
+ConfigSnapshot ConfigSnapshot::initial()
+{
+    ConfigSnapshot snapshot;
+    for (const FlagGroupInfo &info : OptionCatalogue::groups()) {
+        for (const FlagEntry &entry : info.entries)
+            snapshot.flag(info.group, entry.index) = entry.initiallyChecked;
+    }
+    snapshot.frequency = QString::fromLatin1(bytesOf(OptionCatalogue::kFrequencyInitialText));
+    for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
+        snapshot.messages.at(static_cast<std::size_t>(i))
+            = QString::fromLatin1(bytesOf(OptionCatalogue::messageInitialText(i)));
+    }
+    return snapshot;
+}
+
+ConfigWriteError::ConfigWriteError(int number, const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_number(number)
+{
+}
+
+bool IsFrequencyNumber(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+
+    DecimalScan scan;
+    if (!scanDecimal(text.sliced(begin, end - begin), scan))
+        return false;
+    if (scan.keptCount == 0)
+        return true; // zero
+    constexpr int kMaxWholeDigits = 5; // 0.1 x 10^6 = 100000 is out of range
+    if (scan.pointPosition > kMaxWholeDigits)
+        return false;
+    if (scan.pointPosition <= 0)
+        return true; // below one, so it rounds to 0 or to +-1
+
+    const int wholeDigits = static_cast<int>(scan.pointPosition);
+    int whole = 0;
+    for (int i = 0; i < wholeDigits; ++i)
+        whole = whole * 10 + (i < scan.keptCount ? scan.digits[static_cast<std::size_t>(i)] : 0);
+    const int roundingDigit = wholeDigits < scan.keptCount ? scan.digits[static_cast<std::size_t>(wholeDigits)] : 0;
+    bool restNonZero = scan.droppedNonZero;
+    for (int i = wholeDigits + 1; i < scan.keptCount; ++i)
+        restNonZero = restNonZero || scan.digits[static_cast<std::size_t>(i)] != 0;
+    // Half to even: exactly .5 rounds up only from an odd whole number.
+    if (roundingDigit > 5 || (roundingDigit == 5 && (restNonZero || whole % 2 == 1)))
+        ++whole;
+    return scan.negative ? whole <= 32768 : whole <= 32767;
+}
+
+QByteArray FormatConfigFile(const ConfigSnapshot &snapshot)
+{
+    QByteArray out;
+    qsizetype messageLength = 0;
+    for (const QString &message : snapshot.messages)
+        messageLength += message.size();
+    out.reserve(1024 + messageLength);
+
+    const auto line = [&out](QByteArrayView bytes) {
+        out.append(bytes);
+        out.append("\r\n");
+    };
+    const auto sectionHeader = [&out, &line](std::string_view name) {
+        if (!out.isEmpty())
+            out.append("\r\n\r\n"); // two empty lines between sections
+        out.append('[');
+        out.append(bytesOf(name));
+        line("]");
+    };
+
+    for (const FlagGroupInfo &info : OptionCatalogue::groups()) {
+        sectionHeader(info.sectionName);
+        for (const FlagEntry &entry : info.entries) {
+            out.append(bytesOf(entry.key));
+            line(snapshot.flag(info.group, entry.index) ? "1" : "0");
+        }
+        if (info.group == FlagGroup::Settings) {
+            out.append(bytesOf(OptionCatalogue::kFrequencyKey));
+            line(frequencyValue(snapshot.frequency));
+        }
+    }
+    sectionHeader(OptionCatalogue::kMessageSectionName);
+    for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
+        out.append('<');
+        out.append(static_cast<char>('0' + i));
+        out.append('>');
+        line(toAnsiCodePage(onOneLine(snapshot.messages.at(static_cast<std::size_t>(i)))));
+    }
+    return out;
+}
+
+void WriteConfigFile(const ConfigSnapshot &snapshot, const QString &directory)
+{
+    QString base = directory.isEmpty() ? QStringLiteral(".") : directory;
+    while (base.size() > 1 && base.endsWith(u'/'))
+        base.chop(1);
+    const QString shownPath = base + (base.endsWith(u'/') ? "" : "/") + QLatin1String(kConfigFileName);
+
+    const QByteArray content = FormatConfigFile(snapshot);
+    const QByteArray target = resolveLinks(QFile::encodeName(shownPath), shownPath);
+
+    struct stat existing {};
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists) {
+        // The earlier file must be one we could open for writing ourselves:
+        // a read-only file is an error, never silently replaced.
+        const int probe = ::open(target.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (probe < 0)
+            fail(errno, shownPath);
+        ::close(probe);
+    }
+
+    const QByteArray targetDirectory = directoryOf(target);
+    TemporaryFile file(targetDirectory, shownPath);
+    if (exists)
+        file.copyPermissionsFrom(existing);
+    file.write(content);
+    file.commitAs(target);
+    syncDirectory(targetDirectory);
+}
+
+} // namespace ornivex

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "option_catalogue.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <stdexcept>
+
+namespace ornivex {
+
+inline constexpr char kConfigFileName[] = "ORNIVEX_CONFIG.txt";
+
+// What the window shows at the moment of the command.
+struct ConfigSnapshot {
+    // One state per flag, group by group in catalogue order (see FlagGroupInfo::firstFlag).
+    std::array<bool, OptionCatalogue::kFlagCount> flags{};
+    QString frequency;
+    std::array<QString, OptionCatalogue::kMessageCount> messages;
+
+    bool &flag(FlagGroup group, int index);
+    bool flag(FlagGroup group, int index) const;
+
+    // Every option in its catalogue initial state.
+    static ConfigSnapshot initial();
+};
+
+// A failed write: the operating system's error number and a plain description
+// that names the file, e.g. "Cannot write /srv/ORNIVEX_CONFIG.txt: Permission denied".
+class ConfigWriteError : public std::runtime_error {
+public:
+    ConfigWriteError(int number, const QString &description);
+    int number() const noexcept { return m_number; }
+    QString description() const { return QString::fromUtf8(what()); }
+
+private:
+    int m_number;
+};
+
+// True when the text, less surrounding spaces, is a decimal number that rounds
+// (half to even) to a whole number from -32768 to 32767.
+bool IsFrequencyNumber(QStringView text);
+
+// The complete file for a snapshot: 46 lines in the server's code page, each
+// ending in CR LF.
+QByteArray FormatConfigFile(const ConfigSnapshot &snapshot);
+
+// Writes ORNIVEX_CONFIG.txt into the directory, replacing any earlier file
+// atomically: on failure the earlier file is unchanged and no temporary file
+// remains. Throws ConfigWriteError.
+void WriteConfigFile(const ConfigSnapshot &snapshot, const QString &directory);
+
+} // namespace ornivex
