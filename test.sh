@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
-cmake -S . -B build -G Ninja -DORNIVEX_WERROR=ON
+cmake -S . -B build -G Ninja -DBUILD_TESTING=ON -DORNIVEX_WERROR=ON
 cmake --build build
 
 # The same sources must build without a warning under clang as well.

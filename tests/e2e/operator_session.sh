@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# An operator's session with the real program in a real X server: it starts
+# from a fresh folder with the working directory elsewhere, is driven from the
+# keyboard only, meets a failed write, and on retry writes the operator's
+# choices byte for byte next to the executable.
+#
+# usage: operator_session.sh <program> <grab_window> <initial_state.golden> <screenshot dir>
+set -euo pipefail
+program=$1 grab=$2 golden=$3 shots=$4
+
+for tool in Xvfb xdotool; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed, so the program cannot be driven in a real X server"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+xvfb_pid='' app_pid=''
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Polls a command until it succeeds or the deadline (in seconds) passes.
+wait_for() {
+    local seconds=$1; shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+}
+
+windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
+one_window_named() { [ "$(windows_named "$1" | wc -l)" -eq 1 ]; }
+press() { xdotool key --clearmodifiers --delay 30 "$@"; }
+tabs() { press $(printf 'Tab %.0s' $(seq "$1")); }
+
+# A private X server on a free display.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+mkdir "$work/app" "$work/elsewhere"
+cp "$program" "$work/app/ornivex-config"
+cd "$work/elsewhere"
+"$work/app/ornivex-config" 2>"$work/app.log" &
+app_pid=$!
+
+wait_for 30 one_window_named '^ORNIVEX_CONFIG$' || fail "the window did not appear: $(cat "$work/app.log")"
+window=$(windows_named '^ORNIVEX_CONFIG$')
+xdotool windowfocus --sync "$window"
+
+# Focus starts on the first weapon box.
+press space                                   # shotgun: ban
+tabs 4; press space                           # smartgun: allow
+tabs 13; press space                          # EMP grenades: ban
+tabs 8; xdotool type --delay 20 'restart at 6pm'   # message 6
+tabs 4; press space                           # use IP banner
+tabs 6; xdotool type --delay 20 ' 12'         # frequency (Tab selected the old text)
+tabs 1                                        # on to "Create Config File"
+
+# Something stands where the file goes: the report appears, the program stays.
+mkdir "$work/app/ORNIVEX_CONFIG.txt"
+press space
+wait_for 20 one_window_named '^ORNIVEX_CONFIG - Error$' || fail "no error report appeared"
+report=$(windows_named '^ORNIVEX_CONFIG - Error$')
+mkdir -p "$shots"
+wait_for 10 "$grab" "$report" "$shots/error_report.png" || fail "could not take a screenshot of the report"
+xdotool windowfocus --sync "$report"
+press Return
+wait_for 20 bash -c "! xdotool search --onlyvisible --name '^ORNIVEX_CONFIG - Error\$' >/dev/null" \
+    || fail "the report did not close"
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the report"
+
+# The way is clear again: the retry writes the operator's earlier choices.
+rmdir "$work/app/ORNIVEX_CONFIG.txt"
+xdotool windowfocus --sync "$window"
+press space
+wait_for 20 test -s "$work/app/ORNIVEX_CONFIG.txt" || fail "no file was written on retry"
+
+sed -e 's/^shotgun=0\r$/shotgun=1\r/' -e 's/^smartgun=1\r$/smartgun=0\r/' -e 's/^emp=0\r$/emp=1\r/' \
+    -e 's/^useIPBan=0\r$/useIPBan=1\r/' -e 's/^messagefrequency=2\r$/messagefrequency= 12\r/' \
+    -e 's/^<6>\r$/<6>restart at 6pm\r/' "$golden" >"$work/expected"
+cmp "$work/expected" "$work/app/ORNIVEX_CONFIG.txt" || {
+    diff <(cat -A "$work/expected") <(cat -A "$work/app/ORNIVEX_CONFIG.txt") || true
+    fail "the file differs from the operator's choices"
+}
+[ -z "$(ls -A "$work/elsewhere")" ] || fail "files appeared in the working directory: $(ls -A "$work/elsewhere")"
+[ "$(ls -A "$work/app" | sort | tr '\n' ' ')" = "ORNIVEX_CONFIG.txt ornivex-config " ] \
+    || fail "stray files next to the program: $(ls -A "$work/app")"
+
+"$grab" "$window" "$shots/form1.png" || fail "could not take a screenshot of the window"
+echo "ok: file written as typed; screenshots in $shots"

@@ -1,0 +1,238 @@
+#include "main_window.h"
+
+#include "error_report.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace ornivex {
+namespace {
+
+QString text(std::string_view latin1)
+{
+    return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+// The fixed layout, in twips.
+constexpr Twips kClientArea{0, 0, 8265, 6510};
+constexpr Twips kFrame1{60, 60, 3795, 2535};
+constexpr Twips kFrame2{3960, 60, 1755, 2535};
+constexpr Twips kFrame3{60, 2640, 8115, 3375};
+constexpr Twips kFrame4{5820, 60, 2355, 2535};
+constexpr Twips kFrequency{1860, 2100, 375, 285};
+constexpr Twips kLabel1{120, 2160, 1635, 255};
+constexpr Twips kCommand1{6660, 6120, 1515, 315};
+constexpr int kRowPitch = 300;
+
+// Weapons fill two columns of seven.
+Twips weaponPlace(int index)
+{
+    const bool rightColumn = index >= 7;
+    const int row = rightColumn ? index - 7 : index;
+    const int width = index == 2 ? 1755 : index == 10 ? 1575 : 1335;
+    return {rightColumn ? 1980 : 120, 300 + kRowPitch * row, width, 255};
+}
+
+Twips grenadePlace(int index)
+{
+    return {120, 300 + kRowPitch * index, index == 1 || index == 4 ? 1575 : 1455, 255};
+}
+
+Twips settingsPlace(int index)
+{
+    return {120, 300 + kRowPitch * index, index == 5 ? 1995 : 2055, 255};
+}
+
+Twips messagePlace(int index)
+{
+    return {60, 240 + kRowPitch * index, 7935, 285};
+}
+
+// The pixels a control needs to show its caption or text uncut.
+QSize neededSize(QWidget *widget)
+{
+    if (auto *frame = qobject_cast<QGroupBox *>(widget)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        option.rect = QRect(0, 0, 10000, 10000);
+        const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxLabel, frame);
+        return {label.right() + 1, 0};
+    }
+    if (qobject_cast<QLineEdit *>(widget))
+        return {0, widget->minimumSizeHint().height()};
+    return widget->sizeHint();
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent)
+    , m_outputDirectory(QCoreApplication::applicationDirPath())
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("ORNIVEX_CONFIG"));
+    Frame1 = createWeaponFrame();
+    Frame2 = createGrenadeFrame();
+    Frame3 = createMessageFrame();
+    Frame4 = createSettingsFrame();
+
+    Command1 = new QPushButton(QStringLiteral("Create Config File"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setAutoDefault(false);
+    Command1->setDefault(false);
+    place(Command1, kCommand1);
+    connect(Command1, &QPushButton::clicked, this,
+            [this] { ErrorReport::runCommand(this, [this] { createConfigFile(); }); });
+
+    applyScale();
+    setTabOrder();
+    chkWeapon.front()->setFocus();
+}
+
+QGroupBox *Form1::createFrame(const char *name, std::string_view caption, Twips twips)
+{
+    auto *frame = new QGroupBox(text(caption), this);
+    frame->setObjectName(QLatin1String(name));
+    place(frame, twips);
+    return frame;
+}
+
+std::vector<QCheckBox *> Form1::createFlagBoxes(QGroupBox *frame, FlagGroup group, Twips (*placeOf)(int))
+{
+    const FlagGroupInfo &info = OptionCatalogue::group(group);
+    std::vector<QCheckBox *> boxes;
+    for (const FlagEntry &entry : info.entries) {
+        auto *box = new QCheckBox(text(entry.caption), frame);
+        box->setObjectName(text(info.checkBoxArrayName) + u'_' + QString::number(entry.index));
+        box->setChecked(entry.initiallyChecked);
+        place(box, placeOf(entry.index));
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+
+QGroupBox *Form1::createWeaponFrame()
+{
+    const FlagGroupInfo &info = OptionCatalogue::group(FlagGroup::WeaponBan);
+    QGroupBox *frame = createFrame("Frame1", info.frameCaption, kFrame1);
+    chkWeapon = createFlagBoxes(frame, FlagGroup::WeaponBan, weaponPlace);
+    return frame;
+}
+
+QGroupBox *Form1::createGrenadeFrame()
+{
+    const FlagGroupInfo &info = OptionCatalogue::group(FlagGroup::GrenadeBan);
+    QGroupBox *frame = createFrame("Frame2", info.frameCaption, kFrame2);
+    chkGrenade = createFlagBoxes(frame, FlagGroup::GrenadeBan, grenadePlace);
+    return frame;
+}
+
+QGroupBox *Form1::createMessageFrame()
+{
+    QGroupBox *frame = createFrame("Frame3", OptionCatalogue::kMessageFrameCaption, kFrame3);
+    for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
+        auto *edit = new QLineEdit(text(OptionCatalogue::messageInitialText(i)), frame);
+        edit->setObjectName(text(OptionCatalogue::kMessageArrayName) + u'_' + QString::number(i));
+        edit->setAccessibleName(QStringLiteral("Message %1").arg(i));
+        // QLineEdit stops at 32767 characters by default; a message has no limit.
+        edit->setMaxLength(std::numeric_limits<int>::max());
+        edit->setCursorPosition(0);
+        place(edit, messagePlace(i));
+        txtMessage.at(static_cast<std::size_t>(i)) = edit;
+    }
+    return frame;
+}
+
+QGroupBox *Form1::createSettingsFrame()
+{
+    const FlagGroupInfo &info = OptionCatalogue::group(FlagGroup::Settings);
+    QGroupBox *frame = createFrame("Frame4", info.frameCaption, kFrame4);
+    chkSettings = createFlagBoxes(frame, FlagGroup::Settings, settingsPlace);
+
+    txtFrequency = new QLineEdit(text(OptionCatalogue::kFrequencyInitialText), frame);
+    txtFrequency->setObjectName(QStringLiteral("txtFrequency"));
+    txtFrequency->setAccessibleName(text(OptionCatalogue::kFrequencyLabel));
+    txtFrequency->setMaxLength(std::numeric_limits<int>::max());
+    place(txtFrequency, kFrequency);
+
+    Label1 = new QLabel(text(OptionCatalogue::kFrequencyLabel), frame);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setBuddy(txtFrequency);
+    place(Label1, kLabel1);
+    return frame;
+}
+
+void Form1::place(QWidget *widget, Twips twips)
+{
+    m_placements.emplace_back(widget, twips);
+}
+
+void Form1::applyScale()
+{
+    double scale = 1.0 / 15; // 96 dots per inch
+    for (const auto &[widget, twips] : m_placements) {
+        const QSize needed = neededSize(widget);
+        scale = std::max({scale, needed.width() / double(twips.width), needed.height() / double(twips.height)});
+    }
+    m_pixelsPerTwip = scale;
+
+    // Scaling both edges keeps neighbours that touch in twips touching in pixels.
+    const auto px = [scale](int twips) { return static_cast<int>(std::lround(twips * scale)); };
+    for (const auto &[widget, twips] : m_placements) {
+        widget->setGeometry(QRect(QPoint(px(twips.left), px(twips.top)),
+                                  QPoint(px(twips.left + twips.width) - 1, px(twips.top + twips.height) - 1)));
+    }
+    resize(px(kClientArea.width), px(kClientArea.height));
+}
+
+// Keyboard focus runs in catalogue order through every control that takes
+// it; the frames and the label never take focus.
+void Form1::setTabOrder()
+{
+    std::vector<QWidget *> chain(chkWeapon.begin(), chkWeapon.end());
+    chain.insert(chain.end(), chkGrenade.begin(), chkGrenade.end());
+    chain.insert(chain.end(), txtMessage.begin(), txtMessage.end());
+    chain.insert(chain.end(), chkSettings.begin(), chkSettings.end());
+    chain.push_back(txtFrequency);
+    chain.push_back(Command1);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+ConfigSnapshot Form1::gatherSnapshot() const
+{
+    ConfigSnapshot snapshot;
+    const auto gather = [&snapshot](FlagGroup group, const std::vector<QCheckBox *> &boxes) {
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            snapshot.flag(group, static_cast<int>(i)) = boxes[i]->checkState() == Qt::Checked;
+    };
+    gather(FlagGroup::WeaponBan, chkWeapon);
+    gather(FlagGroup::GrenadeBan, chkGrenade);
+    gather(FlagGroup::Settings, chkSettings);
+    snapshot.frequency = txtFrequency->text();
+    for (std::size_t i = 0; i < txtMessage.size(); ++i)
+        snapshot.messages.at(i) = txtMessage.at(i)->text();
+    return snapshot;
+}
+
+// The command: gathers the window's state and writes the file. It handles no
+// error itself; the error report shows what goes wrong.
+void Form1::createConfigFile()
+{
+    WriteConfigFile(gatherSnapshot(), m_outputDirectory);
+}
+
+} // namespace ornivex

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "config_file_writer.h"
+
+#include <QWidget>
+
+#include <array>
+#include <vector>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ornivex {
+
+// A control's place in the window's fixed layout, in twips (1/1440 inch),
+// measured from the top left of its container.
+struct Twips {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+// The program's only window: one control per catalogue item, and the
+// "Create Config File" command that writes the file next to the executable.
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+
+    // Where the command writes; the executable's directory unless changed.
+    void setOutputDirectory(const QString &directory) { m_outputDirectory = directory; }
+    QString outputDirectory() const { return m_outputDirectory; }
+
+    // Pixels per twip: large enough that every caption fits in the toolkit's
+    // default font, and never less than 96 dots per inch.
+    double pixelsPerTwip() const { return m_pixelsPerTwip; }
+
+    ConfigSnapshot gatherSnapshot() const;
+
+private:
+    QGroupBox *createWeaponFrame();
+    QGroupBox *createGrenadeFrame();
+    QGroupBox *createMessageFrame();
+    QGroupBox *createSettingsFrame();
+    QGroupBox *createFrame(const char *name, std::string_view caption, Twips place);
+    std::vector<QCheckBox *> createFlagBoxes(QGroupBox *frame, FlagGroup group, Twips (*place)(int));
+    void place(QWidget *widget, Twips twips);
+    void applyScale();
+    void setTabOrder();
+
+    void createConfigFile();
+
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    std::vector<QCheckBox *> chkWeapon;
+    std::vector<QCheckBox *> chkGrenade;
+    std::vector<QCheckBox *> chkSettings;
+    std::array<QLineEdit *, OptionCatalogue::kMessageCount> txtMessage{};
+    QLineEdit *txtFrequency = nullptr;
+    QLabel *Label1 = nullptr;
+    QPushButton *Command1 = nullptr;
+
+    std::vector<std::pair<QWidget *, Twips>> m_placements;
+    double m_pixelsPerTwip = 1.0 / 15;
+    QString m_outputDirectory;
+};
+
+} // namespace ornivex
