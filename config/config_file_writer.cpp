@@ -153,6 +153,8 @@ QByteArray resolveLinks(QByteArray path, const QString &shownPath)
         const ssize_t length = ::readlink(path.constData(), target.data(), static_cast<std::size_t>(target.size()));
         if (length < 0)
             fail(errno, shownPath);
+        if (length == target.size())
+            fail(ENAMETOOLONG, shownPath);
         target.truncate(length);
         path = target.startsWith('/') ? target : directoryOf(path) + '/' + target;
     }

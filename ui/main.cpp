@@ -1,7 +1,6 @@
 #include "main_window.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +29,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ornivex.png")));
     ornivex::Form1 window;
     window.show();
     return QApplication::exec();

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -84,6 +85,7 @@ Form1::Form1(QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ORNIVEX_CONFIG"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/ornivex.png")));
     Frame1 = createWeaponFrame();
     Frame2 = createGrenadeFrame();
     Frame3 = createMessageFrame();

@@ -110,80 +110,68 @@ TEST_P(Frequency, DecidesTheWrittenValue)
     EXPECT_TRUE(FormatConfigFile(snapshot).contains("\r\n" + expectedLine + "\r\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Frequency,
-    testing::Values(
-        // The range and rounding half to even at both borders.
-        FrequencyRow{"32767", true}, FrequencyRow{"32768", false}, FrequencyRow{"32767.5", false},
-        FrequencyRow{"32766.5", true}, FrequencyRow{"32767.4999999999", true},
-        FrequencyRow{"-32768", true}, FrequencyRow{"-32768.5", true}, FrequencyRow{"-32768.51", false},
-        FrequencyRow{"-32769", false}, FrequencyRow{"99999", false}, FrequencyRow{"100000", false},
-        FrequencyRow{"0.5", true}, FrequencyRow{"-0.5", true}, FrequencyRow{"0", true},
-        FrequencyRow{"000000000000032767", true}, FrequencyRow{"7", true}, FrequencyRow{"-3", true},
-        FrequencyRow{"2.75", true}, FrequencyRow{".5", true}, FrequencyRow{"5.", true},
-        FrequencyRow{"+12", true},
-        // Spaces around stay in the file; other blanks do not count.
-        FrequencyRow{" 5", true}, FrequencyRow{"5  ", true}, FrequencyRow{"  -4.0  ", true},
-        FrequencyRow{"\t5", false}, FrequencyRow{"5\t", false}, FrequencyRow{"5 5", false},
-        // Exponents, including ones far beyond any range.
-        FrequencyRow{"3.2767e4", true}, FrequencyRow{"3.2768E4", false}, FrequencyRow{"1e+3", true},
-        FrequencyRow{"12E-1", true}, FrequencyRow{"1e5", false}, FrequencyRow{"1e", false},
-        FrequencyRow{"1e+", false}, FrequencyRow{"e5", false}, FrequencyRow{"1e5.0", false},
-        FrequencyRow{"1e999999", false}, FrequencyRow{"-1e-999999", true},
-        FrequencyRow{"0e99999999999999999999999", true}, FrequencyRow{"1e-99999999999999999999", true},
-        // Lone signs and points, and empty texts.
-        FrequencyRow{"", false}, FrequencyRow{"   ", false}, FrequencyRow{"+", false},
-        FrequencyRow{"-", false}, FrequencyRow{".", false}, FrequencyRow{"-.", false},
-        FrequencyRow{"1.2.3", false}, FrequencyRow{"+-1", false},
-        // Notations that are deliberately not numbers here.
-        FrequencyRow{"abc", false}, FrequencyRow{"12a", false}, FrequencyRow{"1,000", false},
-        FrequencyRow{"1,5", false}, FrequencyRow{"&H10", false}, FrequencyRow{"&O7", false},
-        FrequencyRow{"0x10", false}, FrequencyRow{"1D2", false}, FrequencyRow{"5-", false},
-        FrequencyRow{"(5)", false}, FrequencyRow{"$5", false}));
+// Written as typed: texts that round, half to even, into -32768 to 32767.
+const char *const kNumbers[] = {
+    "32767", "32766.5", "32767.4999999999", "-32768", "-32768.5", "0", "0.5", "-0.5", "7", "-3",
+    "2.75", ".5", "5.", "+12", "000000000000032767", " 5", "5  ", "  -4.0  ", "3.2767e4", "1e+3",
+    "12E-1", "-1e-999999", "0e99999999999999999999999", "1e-99999999999999999999",
+};
+// Written as "2": out of range, not a number, or a notation this tool does not read.
+const char *const kNotNumbers[] = {
+    "32768", "32767.5", "-32768.51", "-32769", "99999", "100000", "3.2768E4", "1e5", "1e999999",
+    "\t5", "5\t", "5 5", "", "   ", "+", "-", ".", "-.", "1.2.3", "+-1", "1e", "1e+", "e5", "1e5.0",
+    "abc", "12a", "1,000", "1,5", "&H10", "&O7", "0x10", "1D2", "5-", "(5)", "$5",
+};
+
+std::vector<FrequencyRow> frequencyRows()
+{
+    std::vector<FrequencyRow> rows;
+    for (const char *text : kNumbers)
+        rows.push_back({text, true});
+    for (const char *text : kNotNumbers)
+        rows.push_back({text, false});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Frequency, testing::ValuesIn(frequencyRows()));
 
 TEST(Frequency, SurvivesVeryLongDigitStrings)
 {
-    const QString digits(400, u'9');
-    EXPECT_FALSE(IsFrequencyNumber(digits));
-    EXPECT_TRUE(IsFrequencyNumber("0." + digits));
-    EXPECT_TRUE(IsFrequencyNumber("0." + QString(400, u'0') + "1"));
-    EXPECT_TRUE(IsFrequencyNumber(digits + "e-396"));  // 9999.999... rounds to 10000
-    EXPECT_FALSE(IsFrequencyNumber(digits + "e-395")); // 99999.99...
-    EXPECT_TRUE(IsFrequencyNumber("32766." + QString(400, u'0') + "1"));
-    EXPECT_FALSE(IsFrequencyNumber("32767.5" + QString(400, u'0')));
-    EXPECT_TRUE(IsFrequencyNumber("32767.4" + QString(400, u'9')));
-    EXPECT_FALSE(IsFrequencyNumber("32767.5" + QString(400, u'0') + "1"));
+    const QString nines(400, u'9');
+    const QString zeros(400, u'0');
+    EXPECT_FALSE(IsFrequencyNumber(nines));
+    EXPECT_TRUE(IsFrequencyNumber("0." + zeros + "1"));
+    EXPECT_TRUE(IsFrequencyNumber(nines + "e-396"));  // 9999.99... rounds to 10000
+    EXPECT_FALSE(IsFrequencyNumber(nines + "e-395")); // 99999.9...
+    EXPECT_FALSE(IsFrequencyNumber("32767.5" + zeros));
+    EXPECT_TRUE(IsFrequencyNumber("32767.4" + nines));
+    EXPECT_FALSE(IsFrequencyNumber("-32768.5" + zeros + "1"));
 }
 
 class WriteConfigFileTest : public testing::Test {
 protected:
     QTemporaryDir dir;
     QString target() const { return dir.filePath("ORNIVEX_CONFIG.txt"); }
+    mode_t mode() const
+    {
+        struct stat info {};
+        return ::stat(QFile::encodeName(target()).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+    }
 };
 
-TEST_F(WriteConfigFileTest, WritesIntoTheGivenDirectoryNotTheWorkingOne)
+TEST_F(WriteConfigFileTest, ReplacesALongerFileInTheGivenDirectoryOnly)
 {
-    const QStringList before = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
+    const QStringList workingDirectory = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
+    QFile earlier(target());
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write(QByteArray(5000, 'z')) == 5000);
+    earlier.close();
     for (const QString &directory : {dir.path(), dir.path() + "/", dir.path() + "//"}) {
-        QFile::remove(target());
         WriteConfigFile(ConfigSnapshot::initial(), directory);
         EXPECT_EQ(readFile(target()), initialStateFile()) << directory.toStdString();
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"ORNIVEX_CONFIG.txt"});
-    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::Hidden), before);
-}
-
-TEST_F(WriteConfigFileTest, ReplacesALongerFileCompletelyAndRepeatsExactly)
-{
-    QFile earlier(target());
-    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
-    earlier.write(QByteArray(5000, 'z'));
-    earlier.close();
-    WriteConfigFile(ConfigSnapshot::initial(), dir.path());
-    EXPECT_EQ(readFile(target()), initialStateFile());
-    WriteConfigFile(ConfigSnapshot::initial(), dir.path());
-    EXPECT_EQ(readFile(target()), initialStateFile());
+    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::Hidden), workingDirectory);
 }
 
 TEST_F(WriteConfigFileTest, NewFileFollowsTheUmaskAndReplacedFileKeepsItsMode)
@@ -191,24 +179,19 @@ TEST_F(WriteConfigFileTest, NewFileFollowsTheUmaskAndReplacedFileKeepsItsMode)
     const mode_t previous = ::umask(027);
     WriteConfigFile(ConfigSnapshot::initial(), dir.path());
     ::umask(previous);
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(target()).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-
+    EXPECT_EQ(mode(), 0640u);
     ASSERT_EQ(::chmod(QFile::encodeName(target()).constData(), 0604), 0);
     WriteConfigFile(ConfigSnapshot::initial(), dir.path());
-    ASSERT_EQ(::stat(QFile::encodeName(target()).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_EQ(mode(), 0604u);
 }
 
 TEST_F(WriteConfigFileTest, ALinkedFileIsReplacedWhereItLivesAndTheLinkStays)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("server"));
-    const QString real = dir.filePath("server/live.txt");
     ASSERT_TRUE(QFile::link("server/live.txt", target())); // relative and dangling at first
     WriteConfigFile(ConfigSnapshot::initial(), dir.path());
     EXPECT_TRUE(QFileInfo(target()).isSymLink());
-    EXPECT_EQ(readFile(real), initialStateFile());
+    EXPECT_EQ(readFile(dir.filePath("server/live.txt")), initialStateFile());
 }
 
 } // namespace

@@ -8,12 +8,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cerrno>
-#include <functional>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -22,180 +19,105 @@ using namespace ornivex;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-const QByteArray kEarlier = "[WeaponBan]\r\nshotgun=1\r\n"; // any earlier content
+const QByteArray kEarlier = "[WeaponBan]\r\nshotgun=1\r\n";
 
-struct Outcome {
-    int number = 0;
-    QString description; // empty on success
-};
+enum class Obstacle { MissingDirectory, DirectoryInTheWay, FullDisk, ReadOnlyFile, UnwritableDirectory };
 
 struct FaultRow {
     const char *name;
+    Obstacle obstacle;
     int expectedNumber;
-    bool unprivileged; // needs a user whom permissions bind, unlike root
-    // Prepares the obstacle in the test directory; returns the directory to
-    // write into, or an empty string with a reason in *skip.
-    std::function<QString(const QString &dir, QString *skip)> arrange;
-    ConfigSnapshot snapshot = ConfigSnapshot::initial();
 };
 
 void PrintTo(const FaultRow &row, std::ostream *out)
 {
-    *out << '"' << row.name << '"';
-}
-
-void writeEarlier(const QString &path, QFileDevice::Permissions permissions)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(kEarlier);
-    file.close();
-    file.setPermissions(permissions);
-}
-
-void chownTo(const QString &path, uid_t owner)
-{
-    ASSERT_EQ(::chown(QFile::encodeName(path).constData(), owner, owner), 0) << path.toStdString();
-}
-
-Outcome writeInProcess(const ConfigSnapshot &snapshot, const QString &directory)
-{
-    try {
-        WriteConfigFile(snapshot, directory);
-        return {};
-    } catch (const ConfigWriteError &error) {
-        return {error.number(), error.description()};
-    }
-}
-
-// Runs the write as "nobody" so that file permissions apply; as a user other
-// than root they apply already.
-Outcome writeUnprivileged(const QString &directory, QString *skip)
-{
-    QProcess probe;
-    if (::geteuid() == 0) {
-        const QString setpriv = QStandardPaths::findExecutable("setpriv");
-        if (setpriv.isEmpty()) {
-            *skip = "setpriv is not installed, so the write cannot run as an unprivileged user";
-            return {};
-        }
-        probe.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
-                              WRITE_CONFIG_PROBE, directory});
-    } else {
-        probe.start(WRITE_CONFIG_PROBE, {directory});
-    }
-    if (!probe.waitForFinished(60000) || probe.exitCode() != 0) {
-        *skip = "could not run the probe as an unprivileged user: " + probe.readAllStandardError();
-        return {};
-    }
-    const QString out = QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed();
-    if (out == "ok")
-        return {};
-    return {out.section('\t', 0, 0).toInt(), out.section('\t', 1)};
-}
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    *out << row.name;
 }
 
 class WriterFault : public testing::TestWithParam<FaultRow> {
 protected:
     void TearDown() override
     {
-        if (!m_mountPoint.isEmpty())
-            ::umount2(QFile::encodeName(m_mountPoint).constData(), MNT_DETACH);
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_work).constData(), MNT_DETACH);
+        QFile::setPermissions(m_work, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
+
+    // Puts the obstacle in place; returns the directory to write into.
+    QString arrange(Obstacle obstacle)
+    {
+        const auto earlierFile = [this](QFileDevice::Permissions permissions) {
+            QFile file(m_work + "/ORNIVEX_CONFIG.txt");
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kEarlier) == kEarlier.size());
+            file.close();
+            file.setPermissions(permissions);
+        };
+        switch (obstacle) {
+        case Obstacle::MissingDirectory:
+            return m_work + "/missing";
+        case Obstacle::DirectoryInTheWay:
+            QDir(m_work).mkdir("ORNIVEX_CONFIG.txt");
+            break;
+        case Obstacle::FullDisk:
+            if (::mount("tmpfs", QFile::encodeName(m_work).constData(), "tmpfs", 0, "size=64k") != 0)
+                return {};
+            m_mounted = true;
+            earlierFile(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            m_snapshot.messages[9] = QString(100000, u'x'); // more than the disk holds
+            break;
+        case Obstacle::ReadOnlyFile:
+            earlierFile(QFileDevice::ReadOwner);
+            break;
+        case Obstacle::UnwritableDirectory:
+            earlierFile(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QFile::setPermissions(m_work, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            break;
+        }
+        return m_work;
+    }
+
     QTemporaryDir m_root;
-    QString m_mountPoint;
+    QString m_work = m_root.filePath("work");
+    bool m_mounted = false;
+    ConfigSnapshot m_snapshot = ConfigSnapshot::initial();
 };
 
 TEST_P(WriterFault, KeepsTheEarlierFileAndLeavesNoStrayFile)
 {
     const FaultRow &row = GetParam();
-    ASSERT_TRUE(m_root.isValid());
-    ASSERT_TRUE(QFile::setPermissions(m_root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner | QFileDevice::ExeOther));
-    const QString work = m_root.filePath("work");
-    ASSERT_TRUE(QDir().mkpath(work));
-
-    QString skip;
-    const QString directory = row.arrange(work, &skip);
+    const bool permissionCase = row.obstacle == Obstacle::ReadOnlyFile || row.obstacle == Obstacle::UnwritableDirectory;
+    if (permissionCase && ::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root; the test writer_faults_as_nobody runs this case unprivileged";
+    ASSERT_TRUE(QDir().mkpath(m_work));
+    const QString directory = arrange(row.obstacle);
     if (directory.isEmpty())
-        GTEST_SKIP() << skip.toStdString();
-    if (directory.startsWith(work + "/tmpfs"))
-        m_mountPoint = work + "/tmpfs";
+        GTEST_SKIP() << "cannot mount a small tmpfs (" << qt_error_string(errno).toStdString()
+                     << "); run as root to test a full disk";
 
     const QString target = directory + "/ORNIVEX_CONFIG.txt";
-    const bool hadEarlierFile = QFileInfo(target).isFile();
-    const QStringList entriesBefore = entriesOf(QFileInfo(target).path());
-
-    const Outcome outcome = row.unprivileged ? writeUnprivileged(directory, &skip)
-                                             : writeInProcess(row.snapshot, directory);
-    if (!skip.isEmpty())
-        GTEST_SKIP() << skip.toStdString();
-
-    EXPECT_EQ(outcome.number, row.expectedNumber);
-    EXPECT_EQ(outcome.description.toStdString(),
-              ("Cannot write " + target + ": " + qt_error_string(row.expectedNumber)).toStdString());
-    if (hadEarlierFile) {
+    const auto entries = [&] { return QDir(m_work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); };
+    const QStringList entriesBefore = entries();
+    try {
+        WriteConfigFile(m_snapshot, directory);
+        ADD_FAILURE() << "the write succeeded";
+    } catch (const ConfigWriteError &error) {
+        EXPECT_EQ(error.number(), row.expectedNumber);
+        EXPECT_EQ(error.description(), "Cannot write " + target + ": " + qt_error_string(row.expectedNumber));
+    }
+    if (QFileInfo(target).isFile()) {
         QFile file(target);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll(), kEarlier);
     }
-    EXPECT_EQ(entriesOf(QFileInfo(target).path()), entriesBefore);
+    EXPECT_EQ(entries(), entriesBefore);
 }
 
-QString mountTmpfs(const QString &work, QString *skip)
-{
-    const QString mountPoint = work + "/tmpfs";
-    QDir().mkpath(mountPoint);
-    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0) {
-        *skip = QString("cannot mount a small tmpfs here (%1); run as root to test a full disk")
-                    .arg(qt_error_string(errno));
-        return {};
-    }
-    writeEarlier(mountPoint + "/ORNIVEX_CONFIG.txt", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return mountPoint;
-}
-
-ConfigSnapshot snapshotLargerThan64k()
-{
-    ConfigSnapshot snapshot = ConfigSnapshot::initial();
-    snapshot.messages[9] = QString(100000, u'x');
-    return snapshot;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, WriterFault,
-    testing::Values(
-        FaultRow{"DirectoryMissing", ENOENT, false,
-                 [](const QString &work, QString *) { return work + "/missing"; }},
-        FaultRow{"DirectoryWhereTheFileGoes", EISDIR, false,
-                 [](const QString &work, QString *) {
-                     QDir(work).mkdir("ORNIVEX_CONFIG.txt");
-                     return work;
-                 }},
-        FaultRow{"DiskFull", ENOSPC, false, mountTmpfs, snapshotLargerThan64k()},
-        FaultRow{"ReadOnlyFile", EACCES, true,
-                 [](const QString &work, QString *) {
-                     writeEarlier(work + "/ORNIVEX_CONFIG.txt", QFileDevice::ReadOwner | QFileDevice::ReadOther);
-                     if (::geteuid() == 0) {
-                         chownTo(work, kNobody);
-                         chownTo(work + "/ORNIVEX_CONFIG.txt", kNobody);
-                     }
-                     return work;
-                 }},
-        FaultRow{"UnwritableDirectory", EACCES, true,
-                 [](const QString &work, QString *) {
-                     const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                         | QFileDevice::ReadOther | QFileDevice::WriteOther;
-                     writeEarlier(work + "/ORNIVEX_CONFIG.txt", everyone);
-                     QFile::setPermissions(work, QFileDevice::ReadOwner | QFileDevice::ExeOwner
-                                                     | QFileDevice::ReadOther | QFileDevice::ExeOther);
-                     return work;
-                 }}),
-    [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, WriterFault,
+                         testing::Values(FaultRow{"MissingDirectory", Obstacle::MissingDirectory, ENOENT},
+                                         FaultRow{"DirectoryInTheWay", Obstacle::DirectoryInTheWay, EISDIR},
+                                         FaultRow{"FullDisk", Obstacle::FullDisk, ENOSPC},
+                                         FaultRow{"ReadOnlyFile", Obstacle::ReadOnlyFile, EACCES},
+                                         FaultRow{"UnwritableDirectory", Obstacle::UnwritableDirectory, EACCES}),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
