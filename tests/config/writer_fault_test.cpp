@@ -87,7 +87,7 @@ TEST_P(WriterFault, KeepsTheEarlierFileAndLeavesNoStrayFile)
     const FaultRow &row = GetParam();
     const bool permissionCase = row.obstacle == Obstacle::ReadOnlyFile || row.obstacle == Obstacle::UnwritableDirectory;
     if (permissionCase && ::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root; the test writer_faults_as_nobody runs this case unprivileged";
+        GTEST_SKIP() << "permissions do not bind root; run_as_nobody.sh runs this case unprivileged";
     ASSERT_TRUE(QDir().mkpath(m_work));
     const QString directory = arrange(row.obstacle);
     if (directory.isEmpty())

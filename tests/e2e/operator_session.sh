@@ -95,7 +95,7 @@ cmp "$work/expected" "$work/app/ORNIVEX_CONFIG.txt" || {
     fail "the file differs from the operator's choices"
 }
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "files appeared in the working directory: $(ls -A "$work/elsewhere")"
-[ "$(ls -A "$work/app" | sort | tr '\n' ' ')" = "ORNIVEX_CONFIG.txt ornivex-config " ] \
+[ "$(ls -A "$work/app" | LC_ALL=C sort | tr '\n' ' ')" = "ORNIVEX_CONFIG.txt ornivex-config " ] \
     || fail "stray files next to the program: $(ls -A "$work/app")"
 
 "$grab" "$window" "$shots/form1.png" || fail "could not take a screenshot of the window"
