@@ -192,9 +192,14 @@ public:
             ::unlink(m_path.constData());
     }
 
-    // Gives the new file the mode of the file it replaces.
+    // Gives the new file the owner and mode of the file it replaces, so that
+    // a server running as another user can still read it. Only root or the
+    // owner can hand a file over; when that is not allowed the new file stays
+    // ours, as it would be had we created it.
     void copyPermissionsFrom(const struct stat &original)
     {
+        if (::fchown(m_fd, original.st_uid, original.st_gid) != 0 && errno != EPERM)
+            failAndDiscard();
         if (::fchmod(m_fd, original.st_mode & 07777) != 0)
             failAndDiscard();
     }

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ornivex;
 
@@ -183,6 +184,22 @@ TEST_F(WriteConfigFileTest, NewFileFollowsTheUmaskAndReplacedFileKeepsItsMode)
     ASSERT_EQ(::chmod(QFile::encodeName(target()).constData(), 0604), 0);
     WriteConfigFile(ConfigSnapshot::initial(), dir.path());
     EXPECT_EQ(mode(), 0604u);
+}
+
+TEST_F(WriteConfigFileTest, ReplacedFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another owner";
+    const QByteArray path = QFile::encodeName(target());
+    WriteConfigFile(ConfigSnapshot::initial(), dir.path());
+    ASSERT_EQ(::chown(path.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path.constData(), 0600), 0);
+    WriteConfigFile(ConfigSnapshot::initial(), dir.path());
+    struct stat info {};
+    ASSERT_EQ(::stat(path.constData(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(mode(), 0600u);
 }
 
 TEST_F(WriteConfigFileTest, ALinkedFileIsReplacedWhereItLivesAndTheLinkStays)
