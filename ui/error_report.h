@@ -15,6 +15,8 @@ namespace ornivex {
 class ErrorReport {
 public:
     static void runCommand(QWidget *window, const std::function<void()> &command);
+
+private:
     static void show(QWidget *window, int number, const QString &description);
 };
 
