@@ -6,13 +6,16 @@ namespace ornivex {
 namespace {
 
 // Unicode code points for the bytes 0x80 to 0x9F of Windows-1252; zero marks
-// the five bytes that the code page leaves undefined.
+// the five bytes that the code page leaves undefined. Eight to a row, as in
+// a code chart.
+// clang-format off
 constexpr std::array<char16_t, 32> kHighControlRange{
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
+// clang-format on
 
 char toWindows1252(char16_t unit)
 {
@@ -34,8 +37,7 @@ QByteArray toAnsiCodePage(QStringView text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         // A surrogate pair is one character and so becomes one '?'.
-        if (QChar::isHighSurrogate(unit) && i + 1 < text.size()
-            && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
             ++i;
             bytes.append('?');
             continue;

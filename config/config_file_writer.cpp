@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -107,8 +108,8 @@ QByteArray frequencyValue(const QString &text)
 
 std::size_t flagSlot(FlagGroup group, int index)
 {
-    return static_cast<std::size_t>(OptionCatalogue::group(group).firstFlag
-                                    + OptionCatalogue::entry(group, index).index);
+    const int slot = OptionCatalogue::group(group).firstFlag + OptionCatalogue::entry(group, index).index;
+    return static_cast<std::size_t>(slot);
 }
 
 // A line break inside a message would add lines or sections to the file.
@@ -141,7 +142,7 @@ QByteArray resolveLinks(QByteArray path, const QString &shownPath)
 {
     constexpr int kMaxLinkHops = 40;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info {};
+        struct stat info = {};
         if (::lstat(path.constData(), &info) != 0) {
             if (errno == ENOENT)
                 return path;
@@ -164,8 +165,8 @@ QByteArray resolveLinks(QByteArray path, const QString &shownPath)
 // A new file beside the target that is removed again unless it is committed.
 class TemporaryFile {
 public:
-    TemporaryFile(const QByteArray &directory, const QString &shownPath)
-        : m_shownPath(shownPath)
+    TemporaryFile(const QByteArray &directory, QString shownPath)
+        : m_shownPath(std::move(shownPath))
     {
         constexpr int kAttempts = 100;
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -274,8 +275,8 @@ ConfigSnapshot ConfigSnapshot::initial()
     }
     snapshot.frequency = QString::fromLatin1(bytesOf(OptionCatalogue::kFrequencyInitialText));
     for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
-        snapshot.messages.at(static_cast<std::size_t>(i))
-            = QString::fromLatin1(bytesOf(OptionCatalogue::messageInitialText(i)));
+        snapshot.messages.at(static_cast<std::size_t>(i)) = QString::fromLatin1(
+            bytesOf(OptionCatalogue::messageInitialText(i)));
     }
     return snapshot;
 }
@@ -298,8 +299,8 @@ bool IsFrequencyNumber(QStringView text)
     DecimalScan scan;
     if (!scanDecimal(text.sliced(begin, end - begin), scan))
         return false;
-    if (scan.keptCount == 0)
-        return true; // zero
+    if (scan.keptCount == 0) // no significant digit: the value is zero
+        return true;
     constexpr int kMaxWholeDigits = 5; // 0.1 x 10^6 = 100000 is out of range
     if (scan.pointPosition > kMaxWholeDigits)
         return false;
@@ -371,7 +372,7 @@ void WriteConfigFile(const ConfigSnapshot &snapshot, const QString &directory)
     const QByteArray content = FormatConfigFile(snapshot);
     const QByteArray target = resolveLinks(QFile::encodeName(shownPath), shownPath);
 
-    struct stat existing {};
+    struct stat existing = {};
     const bool exists = ::stat(target.constData(), &existing) == 0;
     if (exists) {
         // The earlier file must be one we could open for writing ourselves:

@@ -9,18 +9,18 @@ namespace ornivex {
 enum class FlagGroup { WeaponBan, GrenadeBan, Settings };
 
 struct FlagEntry {
-    int index;                  // position in its group and in its check-box array
-    std::string_view key;       // written in front of the value, "=" included
-    std::string_view caption;   // text beside the check box, character for character
+    int index;                // position in its group and in its check-box array
+    std::string_view key;     // written in front of the value, "=" included
+    std::string_view caption; // text beside the check box, character for character
     bool initiallyChecked;
 };
 
 struct FlagGroupInfo {
     FlagGroup group;
-    std::string_view sectionName;     // the word between square brackets in the file
+    std::string_view sectionName; // the word between square brackets in the file
     std::string_view frameCaption;
     std::string_view checkBoxArrayName;
-    int firstFlag;                    // offset of entry 0 among all flags
+    int firstFlag; // offset of entry 0 among all flags
     std::span<const FlagEntry> entries;
 };
 

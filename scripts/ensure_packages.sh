@@ -23,6 +23,8 @@ ensure_packages() {
 
 # What building and starting the program needs.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core)
-# What the tests need on top: GoogleTest, clang for the second compiler check,
-# an X server and a keyboard driver for the end-to-end test.
-TEST_PACKAGES=(googletest libgtest-dev clang xvfb xauth xdotool util-linux)
+# What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
+# runtimes, clang-tidy and clang-format, an X server and a keyboard driver for
+# the end-to-end test.
+TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
+               xvfb xauth xdotool util-linux)

@@ -25,7 +25,8 @@ int main(int argc, char *argv[])
 {
     if (!hasDisplay()) {
         std::fputs("ORNIVEX Config needs a desktop session to show its window, "
-                   "but no display was found.\n", stderr);
+                   "but no display was found.\n",
+                   stderr);
         return 1;
     }
     QApplication app(argc, argv);

@@ -68,8 +68,8 @@ QSize neededSize(QWidget *widget)
         option.text = frame->title();
         option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
         option.rect = QRect(0, 0, 10000, 10000);
-        const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                           QStyle::SC_GroupBoxLabel, frame);
+        const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
+                                                           frame);
         return {label.right() + 1, 0};
     }
     if (qobject_cast<QLineEdit *>(widget))

@@ -47,7 +47,7 @@ private:
     QGroupBox *createGrenadeFrame();
     QGroupBox *createMessageFrame();
     QGroupBox *createSettingsFrame();
-    QGroupBox *createFrame(const char *name, std::string_view caption, Twips place);
+    QGroupBox *createFrame(const char *name, std::string_view caption, Twips twips);
     std::vector<QCheckBox *> createFlagBoxes(QGroupBox *frame, FlagGroup group, Twips (*place)(int));
     void place(QWidget *widget, Twips twips);
     void applyScale();

@@ -51,8 +51,11 @@ QString answerModalBox(const std::function<void()> &action)
 QByteArray editedFile()
 {
     return QByteArray(kInitialFile)
-        .replace("shotgun=0", "shotgun=1").replace("smartgun=1", "smartgun=0").replace("emp=0", "emp=1")
-        .replace("useIPBan=0", "useIPBan=1").replace("messagefrequency=2", "messagefrequency= 12")
+        .replace("shotgun=0", "shotgun=1")
+        .replace("smartgun=1", "smartgun=0")
+        .replace("emp=0", "emp=1")
+        .replace("useIPBan=0", "useIPBan=1")
+        .replace("messagefrequency=2", "messagefrequency= 12")
         .replace("<6>\r\n", "<6>restart at 6pm\r\n");
 }
 
@@ -100,9 +103,10 @@ private slots:
         row("Frame2", "Form1", {3960, 60, 1755, 2535});
         row("Frame3", "Form1", {60, 2640, 8115, 3375});
         row("Frame4", "Form1", {5820, 60, 2355, 2535});
-        for (int i = 0; i < 14; ++i)
-            row(name("chkWeapon", i), "Frame1",
-                {i < 7 ? 120 : 1980, 300 + 300 * (i % 7), i == 2 ? 1755 : i == 10 ? 1575 : 1335, 255});
+        for (int i = 0; i < 14; ++i) {
+            const int width = i == 2 ? 1755 : i == 10 ? 1575 : 1335;
+            row(name("chkWeapon", i), "Frame1", {i < 7 ? 120 : 1980, 300 + 300 * (i % 7), width, 255});
+        }
         for (int i = 0; i < 5; ++i)
             row(name("chkGrenade", i), "Frame2", {120, 300 + 300 * i, i == 1 || i == 4 ? 1575 : 1455, 255});
         for (int i = 0; i < 10; ++i)
@@ -127,7 +131,8 @@ private slots:
         QVERIFY2(std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1
                      && std::abs(actual.width() - expected.width()) <= 1
                      && std::abs(actual.height() - expected.height()) <= 1,
-                 qPrintable(QString("%1,%2 %3x%4").arg(actual.x()).arg(actual.y()).arg(actual.width()).arg(actual.height())));
+                 qPrintable(
+                     QString("%1,%2 %3x%4").arg(actual.x()).arg(actual.y()).arg(actual.width()).arg(actual.height())));
         QCOMPARE(m_window->size(), QSize(qRound(8265 * scale), qRound(6510 * scale)));
         m_window->resize(m_window->size() * 2);
         QCOMPARE(widget->geometry(), actual); // resizing moves nothing
@@ -144,7 +149,8 @@ private slots:
                 QVERIFY2(child->y() >= metrics.height(), qPrintable(childName + " overlaps the caption"));
                 QVERIFY2(frame->rect().adjusted(2, 2, -2, -2).contains(child->geometry()), qPrintable(childName));
                 if (!qobject_cast<QLineEdit *>(child))
-                    QVERIFY2(child->sizeHint().boundedTo(child->size()) == child->sizeHint(), qPrintable(childName + " is cut"));
+                    QVERIFY2(child->sizeHint().boundedTo(child->size()) == child->sizeHint(),
+                             qPrintable(childName + " is cut"));
                 for (QWidget *other : children)
                     QVERIFY2(other == child || !other->geometry().intersects(child->geometry()), qPrintable(childName));
             }
@@ -157,10 +163,11 @@ private slots:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QStringList expected; // focus starts on chkWeapon_0 and comes back to it
-        for (const auto &[array, count] : {std::pair{"chkWeapon", 14}, {"chkGrenade", 5}, {"txtMessage", 10}, {"chkSettings", 6}})
+        for (const auto &[array, count] :
+             {std::pair{"chkWeapon", 14}, {"chkGrenade", 5}, {"txtMessage", 10}, {"chkSettings", 6}})
             for (int i = 0; i < count; ++i)
                 expected << name(array, i);
-        expected << "txtFrequency" << "Command1" << "chkWeapon_0";
+        expected << QStringList{"txtFrequency", "Command1", "chkWeapon_0"};
         QStringList visited{QApplication::focusWidget()->objectName()};
         while (visited.size() < expected.size()) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -193,7 +200,8 @@ private slots:
         const QString report = answerModalBox([this] { QTest::mouseClick(control("Command1"), Qt::LeftButton); });
         QCOMPARE(report, "Error 21: Cannot write " + target + ": Is a directory");
         const ConfigSnapshot after = m_window->gatherSnapshot();
-        QVERIFY(after.flags == before.flags && after.frequency == before.frequency && after.messages == before.messages);
+        QVERIFY(after.flags == before.flags && after.frequency == before.frequency
+                && after.messages == before.messages);
 
         QVERIFY(QDir(m_dir->path()).rmdir("ORNIVEX_CONFIG.txt"));
         QTest::mouseClick(control("Command1"), Qt::LeftButton);
@@ -206,7 +214,9 @@ private slots:
     {
         const QDir dir(m_dir->path());
         const QString file = dir.filePath("ORNIVEX_CONFIG.txt");
-        const auto openDescriptors = [] { return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(); };
+        const auto openDescriptors = [] {
+            return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+        };
         const QString failure = answerModalBox([&] {
             QByteArray expected;
             qsizetype descriptorsAfterFirstPress = 0;
