@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
@@ -85,7 +87,10 @@ Form1::Form1(QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ORNIVEX_CONFIG"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/ornivex.png")));
+    // Naming the format spares Qt loading every image plugin to guess it.
+    QImageReader icon(QStringLiteral(":/icons/ornivex.png"), "png");
+    icon.setAutoDetectImageFormat(false);
+    setWindowIcon(QPixmap::fromImage(icon.read()));
     Frame1 = createWeaponFrame();
     Frame2 = createGrenadeFrame();
     Frame3 = createMessageFrame();
