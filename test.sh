@@ -3,6 +3,7 @@
 #   build/       g++, every test (unit, offscreen window, Xvfb end to end)
 #   build-asan/  clang with AddressSanitizer, UndefinedBehaviorSanitizer and
 #                LeakSanitizer: the unit and offscreen window tests
+#   build-fuzz/  clang libFuzzer targets, each run for 20 s with a fixed seed
 #   clang-tidy and clang-format over the project's own sources
 # Every build treats compiler warnings as errors.
 set -euo pipefail
@@ -26,8 +27,19 @@ cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure --parallel 2 --label-exclude e2e
 
+step "fuzz targets"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF -DORNIVEX_FUZZ=ON \
+    -DORNIVEX_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake --build build-fuzz --target frequency_fuzzer config_file_fuzzer
+tests/fuzz/run_fuzzers.sh build-fuzz 20
+
 step "clang-tidy and clang-format"
-run-clang-tidy -p build-asan -quiet -j 2 '^(?!.*_autogen).*/(config|ui|tests)/' >build-asan/clang-tidy.log 2>&1 \
-    || { grep -E 'warning:|error:' -A3 build-asan/clang-tidy.log; echo "clang-tidy found problems" >&2; exit 1; }
+tidy() { # <build folder> <file pattern>
+    run-clang-tidy -p "$1" -quiet -j 2 "$2" >"$1/clang-tidy.log" 2>&1 \
+        || { grep -E 'warning:|error:' -A3 "$1/clang-tidy.log"; echo "clang-tidy found problems" >&2; exit 1; }
+}
+tidy build-asan '^(?!.*_autogen).*/(config|ui|tests)/'
+tidy build-fuzz '/tests/fuzz/'
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 echo "All checks passed."
