@@ -41,5 +41,5 @@ tidy() { # <build folder> <file pattern>
 }
 tidy build-asan '^(?!.*_autogen).*/(config|ui|tests)/'
 tidy build-fuzz '/tests/fuzz/'
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+find config ui tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run -Werror
 echo "All checks passed."
