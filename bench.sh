@@ -55,16 +55,8 @@ allocations_per_call=$(awk -v many="$allocations_many" -v few="$allocations_few"
 
 # Start to window, under a private X server without a window manager.
 echo "Timing start to window..."
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$results/xvfb.log" &
-xvfb_pid=$!
-deadline=$((SECONDS + 20))
-until [ -s "$work/display" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || { echo "Xvfb did not start: $(cat "$results/xvfb.log")" >&2; exit 1; }
-    sleep 0.1
-done
-display=$(head -n1 "$work/display")
-export DISPLAY=":$display"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+source scripts/private_xvfb.sh
+start_private_xvfb "$work"
 # A runtime folder of its own spares both programs Qt's warning about a missing one.
 mkdir -m 700 "$work/runtime" "$work/cwd"
 export XDG_RUNTIME_DIR=$work/runtime

@@ -29,8 +29,7 @@ ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrac
 
 step "fuzz targets"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF -DORNIVEX_FUZZ=ON \
-    -DORNIVEX_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    -DORNIVEX_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build build-fuzz --target frequency_fuzzer config_file_fuzzer
 tests/fuzz/run_fuzzers.sh build-fuzz 20
 

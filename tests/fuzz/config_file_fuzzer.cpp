@@ -12,12 +12,11 @@
 #include "config_file_writer.h"
 #include "fuzz_text.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <array>
-#include <cstdlib>
-
-#include <unistd.h>
 
 using namespace ornivex;
 
@@ -58,25 +57,14 @@ ConfigSnapshot snapshotFrom(std::uint32_t control, std::span<const std::uint8_t>
     fuzz::failOn(texts.join(QChar(0)), what);
 }
 
-// A directory of our own for the written file, removed again at exit.
+// A directory of our own for the written file, removed again at exit; in
+// memory where possible, since every write syncs to disk.
 const QString &scratchDirectory()
 {
-    static const QString directory = [] {
-        char inMemory[] = "/dev/shm/ornivex-fuzz-XXXXXX";
-        char onDisk[] = "/tmp/ornivex-fuzz-XXXXXX";
-        const char *made = ::mkdtemp(inMemory) ? inMemory : ::mkdtemp(onDisk);
-        if (!made)
-            std::abort();
-        return QFile::decodeName(made);
-    }();
-    // Registered after the directory exists, so it runs before its destructor.
-    static const bool removedAtExit = std::atexit([] {
-                                          QFile::remove(scratchDirectory() + '/' + kConfigFileName);
-                                          ::rmdir(QFile::encodeName(scratchDirectory()).constData());
-                                      })
-        == 0;
-    Q_UNUSED(removedAtExit);
-    return directory;
+    static const QTemporaryDir directory(QDir("/dev/shm").exists() ? "/dev/shm/ornivex-fuzz-XXXXXX"
+                                                                   : QDir::tempPath() + "/ornivex-fuzz-XXXXXX");
+    static const QString path = directory.path();
+    return path;
 }
 
 } // namespace

@@ -1,0 +1,17 @@
+# Sourced by the end-to-end test and bench.sh: start_private_xvfb <work dir>
+# starts an X server on a free display, without a window manager, waits until
+# it accepts clients and exports DISPLAY. Sets xvfb_pid for the caller's cleanup.
+start_private_xvfb() {
+    local work=$1 deadline=$((SECONDS + 20))
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    until [ -s "$work/display" ]; do
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+    export DISPLAY=":$(head -n1 "$work/display")"
+    unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+}
