@@ -67,7 +67,7 @@ bool writeWithPosixCalls(const std::string &directory, const QByteArray &bytes)
 // Every timed press replaces an existing file, as every press after the first does.
 void benchWriteConfigFile(benchmark::State &state)
 {
-    const QString directory = QFile::decodeName(makeDirectory(scratchDirectory + "/program").c_str());
+    const std::string directory = makeDirectory(scratchDirectory + "/program");
     const ornivex::ConfigSnapshot snapshot = ornivex::ConfigSnapshot::initial();
     try {
         ornivex::WriteConfigFile(snapshot, directory);

@@ -355,8 +355,9 @@ QByteArray FormatConfigFile(const ConfigSnapshot &snapshot)
     return out;
 }
 
-void WriteConfigFile(const ConfigSnapshot &snapshot, const QString &directory)
+void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directoryPath)
 {
+    const QString directory = QFile::decodeName(directoryPath.c_str());
     QString base = directory.isEmpty() ? QStringLiteral(".") : directory;
     while (base.size() > 1 && base.endsWith(u'/'))
         base.chop(1);

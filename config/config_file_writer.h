@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <filesystem>
 #include <stdexcept>
 
 namespace ornivex {
@@ -49,6 +50,6 @@ QByteArray FormatConfigFile(const ConfigSnapshot &snapshot);
 // Writes ORNIVEX_CONFIG.txt into the directory, replacing any earlier file
 // atomically: on failure the earlier file is unchanged and no temporary file
 // remains. Throws ConfigWriteError.
-void WriteConfigFile(const ConfigSnapshot &snapshot, const QString &directory);
+void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directory);
 
 } // namespace ornivex

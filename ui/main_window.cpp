@@ -3,7 +3,6 @@
 #include "error_report.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImageReader>
@@ -15,8 +14,12 @@
 #include <QStyleOptionGroupBox>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
+#include <system_error>
+
+#include <sys/stat.h>
 
 namespace ornivex {
 namespace {
@@ -24,6 +27,22 @@ namespace {
 QString text(std::string_view latin1)
 {
     return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+// The folder that holds the running program, as the kernel names it, in the
+// system's own bytes. Empty when it cannot be told for sure (the program file
+// was deleted or replaced since it started, or /proc is missing): never the
+// working directory, which may hold another server's file.
+std::filesystem::path executableDirectory()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    struct stat running = {};
+    struct stat named = {};
+    if (error || ::stat("/proc/self/exe", &running) != 0 || ::stat(program.c_str(), &named) != 0
+        || running.st_dev != named.st_dev || running.st_ino != named.st_ino)
+        return {};
+    return program.parent_path();
 }
 
 // The fixed layout, in twips.
@@ -83,7 +102,7 @@ QSize neededSize(QWidget *widget)
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent)
-    , m_outputDirectory(QCoreApplication::applicationDirPath())
+    , m_outputDirectory(executableDirectory())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ORNIVEX_CONFIG"));
@@ -239,6 +258,11 @@ ConfigSnapshot Form1::gatherSnapshot() const
 // error itself; the error report shows what goes wrong.
 void Form1::createConfigFile()
 {
+    if (m_outputDirectory.empty()) {
+        throw ConfigWriteError(ENOENT, QStringLiteral("Cannot write %1: the folder that holds this program cannot be "
+                                                      "found: the program file was deleted or replaced after it started")
+                                           .arg(QLatin1String(kConfigFileName)));
+    }
     WriteConfigFile(gatherSnapshot(), m_outputDirectory);
 }
 

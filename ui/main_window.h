@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <array>
+#include <filesystem>
 #include <vector>
 
 class QCheckBox;
@@ -32,9 +33,10 @@ class Form1 : public QWidget {
 public:
     explicit Form1(QWidget *parent = nullptr);
 
-    // Where the command writes; the executable's directory unless changed.
-    void setOutputDirectory(const QString &directory) { m_outputDirectory = directory; }
-    QString outputDirectory() const { return m_outputDirectory; }
+    // Where the command writes, as the system's own bytes: the executable's
+    // directory unless changed, or empty when that cannot be found.
+    void setOutputDirectory(std::filesystem::path directory) { m_outputDirectory = std::move(directory); }
+    const std::filesystem::path &outputDirectory() const { return m_outputDirectory; }
 
     // Pixels per twip: large enough that every caption fits in the toolkit's
     // default font, and never less than 96 dots per inch.
@@ -69,7 +71,7 @@ private:
 
     std::vector<std::pair<QWidget *, Twips>> m_placements;
     double m_pixelsPerTwip = 1.0 / 15;
-    QString m_outputDirectory;
+    std::filesystem::path m_outputDirectory;
 };
 
 } // namespace ornivex

@@ -153,7 +153,7 @@ protected:
         };
         const QStringList entriesBefore = entries();
         try {
-            WriteConfigFile(snapshot, directory);
+            WriteConfigFile(snapshot, QFile::encodeName(directory).toStdString());
             ADD_FAILURE() << "the write succeeded";
         } catch (const ConfigWriteError &error) {
             EXPECT_EQ(error.number(), number);
@@ -174,7 +174,7 @@ TEST_F(WriteConfigFileTest, ReplacesALongerFileInTheGivenDirectoryOnly)
     const QStringList workingDirectory = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
     writeEarlier(QByteArray(5000, 'z'), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const QString &directory : {dir, dir + "/", dir + "//"}) {
-        WriteConfigFile(ConfigSnapshot::initial(), directory);
+        WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(directory).toStdString());
         EXPECT_EQ(readFile(target), kInitialFile) << directory.toStdString();
     }
     EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -185,18 +185,18 @@ TEST_F(WriteConfigFileTest, ReplacesALongerFileInTheGivenDirectoryOnly)
 TEST_F(WriteConfigFileTest, NewFileFollowsTheUmaskAndReplacedFileKeepsModeAndOwner)
 {
     const mode_t previous = ::umask(027);
-    WriteConfigFile(ConfigSnapshot::initial(), dir);
+    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
     ::umask(previous);
     EXPECT_EQ(mode(), 0640u);
     ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0604), 0);
-    WriteConfigFile(ConfigSnapshot::initial(), dir);
+    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
     EXPECT_EQ(mode(), 0604u);
 
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root can give a file to another owner";
     ASSERT_EQ(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0600), 0);
-    WriteConfigFile(ConfigSnapshot::initial(), dir);
+    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
     struct stat info = {};
     ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);
@@ -208,7 +208,7 @@ TEST_F(WriteConfigFileTest, ALinkedFileIsReplacedWhereItLivesAndTheLinkStays)
 {
     ASSERT_TRUE(QDir(dir).mkdir("server"));
     ASSERT_TRUE(QFile::link("server/live.txt", target)); // relative and dangling at first
-    WriteConfigFile(ConfigSnapshot::initial(), dir);
+    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
     EXPECT_TRUE(QFileInfo(target).isSymLink());
     EXPECT_EQ(readFile(dir + "/server/live.txt"), kInitialFile);
 }

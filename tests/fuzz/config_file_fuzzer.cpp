@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t i = 0; i < size; ++i)
         hash = (hash ^ data[i]) * 16777619;
     if (hash % 64 == 0) {
-        WriteConfigFile(snapshot, scratchDirectory());
+        WriteConfigFile(snapshot, QFile::encodeName(scratchDirectory()).toStdString());
         QFile written(scratchDirectory() + '/' + kConfigFileName);
         if (!written.open(QIODevice::ReadOnly) || written.readAll() != file)
             failFor(snapshot, "the file on disk differs from FormatConfigFile");

@@ -59,7 +59,7 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_window = std::make_unique<Form1>();
-        m_window->setOutputDirectory(m_dir->path());
+        m_window->setOutputDirectory(QFile::encodeName(m_dir->path()).toStdString());
     }
 
     // Check states and texts reach the file, so commandWritesTheInitialStateAndThenTheEdits
@@ -68,7 +68,7 @@ private slots:
     {
         QCOMPARE(m_window->windowTitle(), "ORNIVEX_CONFIG");
         QCOMPARE(m_window->windowIcon().pixmap(32).size(), QSize(32, 32));
-        QCOMPARE(Form1().outputDirectory(), QCoreApplication::applicationDirPath());
+        QCOMPARE(Form1().outputDirectory(), QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
         QCOMPARE(control<QCheckBox>("chkWeapon_13")->text(), "Sticky Bombs");
         QCOMPARE(control<QCheckBox>("chkSettings_4")->text(), "Allow NPCs "); // the blanks are part of the caption
         QCOMPARE(control<QCheckBox>("chkSettings_5")->text(), "Use ID's in names ");
