@@ -17,8 +17,15 @@ constexpr std::array<char16_t, 32> kHighControlRange{
 };
 // clang-format on
 
+// NUL ends the line for a reader of C strings and SUB (0x1A) ends a text-mode
+// read on Windows, so either would hide the rest of the file from the server.
+constexpr char16_t kNul = 0x00;
+constexpr char16_t kSubstitute = 0x1A;
+
 char toWindows1252(char16_t unit)
 {
+    if (unit == kNul || unit == kSubstitute)
+        return '?';
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
         return static_cast<char>(unit);
     for (std::size_t i = 0; i < kHighControlRange.size(); ++i) {

@@ -2,18 +2,8 @@
 
 #include "ansi_code_page.h"
 
-#include <QFile>
-#include <QRandomGenerator>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ornivex {
 namespace {
@@ -120,133 +110,6 @@ QString onOneLine(QString text)
     return text;
 }
 
-// --- Replacing the file on disk ----------------------------------------------
-
-[[noreturn]] void fail(int error, const QString &path)
-{
-    throw ConfigWriteError(error, QStringLiteral("Cannot write %1: %2").arg(path, qt_error_string(error)));
-}
-
-QByteArray directoryOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return ".";
-    return slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-// Follows symbolic links so that a linked configuration file is replaced where
-// it really lives and the link itself stays. Returns the path unchanged when
-// nothing stands there yet.
-QByteArray resolveLinks(QByteArray path, const QString &shownPath)
-{
-    constexpr int kMaxLinkHops = 40;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info = {};
-        if (::lstat(path.constData(), &info) != 0) {
-            if (errno == ENOENT)
-                return path;
-            fail(errno, shownPath);
-        }
-        if (!S_ISLNK(info.st_mode))
-            return path;
-        QByteArray target(PATH_MAX, Qt::Uninitialized);
-        const ssize_t length = ::readlink(path.constData(), target.data(), static_cast<std::size_t>(target.size()));
-        if (length < 0)
-            fail(errno, shownPath);
-        if (length == target.size())
-            fail(ENAMETOOLONG, shownPath);
-        target.truncate(length);
-        path = target.startsWith('/') ? target : directoryOf(path) + '/' + target;
-    }
-    fail(ELOOP, shownPath);
-}
-
-// A new file beside the target that is removed again unless it is committed.
-class TemporaryFile {
-public:
-    TemporaryFile(const QByteArray &directory, QString shownPath)
-        : m_shownPath(std::move(shownPath))
-    {
-        constexpr int kAttempts = 100;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            m_path = directory + "/." + kConfigFileName + '.'
-                + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            // 0666 lets the umask decide, as for any newly created file.
-            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-            if (m_fd >= 0)
-                return;
-            if (errno != EEXIST)
-                fail(errno, m_shownPath);
-        }
-        fail(EEXIST, m_shownPath);
-    }
-
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-
-    ~TemporaryFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_committed)
-            ::unlink(m_path.constData());
-    }
-
-    // Gives the new file the owner and mode of the file it replaces, so that
-    // a server running as another user can still read it. Only root or the
-    // owner can hand a file over; when that is not allowed the new file stays
-    // ours, as it would be had we created it.
-    void copyPermissionsFrom(const struct stat &original)
-    {
-        if (::fchown(m_fd, original.st_uid, original.st_gid) != 0 && errno != EPERM)
-            failAndDiscard();
-        if (::fchmod(m_fd, original.st_mode & 07777) != 0)
-            failAndDiscard();
-    }
-
-    void write(const QByteArray &bytes)
-    {
-        const char *next = bytes.constData();
-        auto left = static_cast<std::size_t>(bytes.size());
-        while (left > 0) {
-            const ssize_t written = ::write(m_fd, next, left);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                failAndDiscard(written == 0 ? ENOSPC : errno);
-            next += written;
-            left -= static_cast<std::size_t>(written);
-        }
-    }
-
-    // Flushes every byte to the disk and moves the file over the target, so
-    // that after a crash the target holds either the earlier file or the new
-    // one, complete. The directory is not synced as well: that would only
-    // make the rename itself survive a power cut in the next few seconds, at
-    // about half again the cost of the whole write.
-    void commitAs(const QByteArray &target)
-    {
-        if (::fdatasync(m_fd) != 0)
-            failAndDiscard();
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            failAndDiscard();
-        if (::rename(m_path.constData(), target.constData()) != 0)
-            failAndDiscard();
-        m_committed = true;
-    }
-
-private:
-    [[noreturn]] void failAndDiscard(int error = errno) { fail(error, m_shownPath); }
-
-    QString m_shownPath;
-    QByteArray m_path;
-    int m_fd = -1;
-    bool m_committed = false;
-};
-
 } // namespace
 
 bool &ConfigSnapshot::flag(FlagGroup group, int index)
@@ -272,12 +135,6 @@ ConfigSnapshot ConfigSnapshot::initial()
             bytesOf(OptionCatalogue::messageInitialText(i)));
     }
     return snapshot;
-}
-
-ConfigWriteError::ConfigWriteError(int number, const QString &description)
-    : std::runtime_error(description.toStdString())
-    , m_number(number)
-{
 }
 
 bool IsFrequencyNumber(QStringView text)
@@ -355,34 +212,9 @@ QByteArray FormatConfigFile(const ConfigSnapshot &snapshot)
     return out;
 }
 
-void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directoryPath)
+void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directory)
 {
-    const QString directory = QFile::decodeName(directoryPath.c_str());
-    QString base = directory.isEmpty() ? QStringLiteral(".") : directory;
-    while (base.size() > 1 && base.endsWith(u'/'))
-        base.chop(1);
-    const QString shownPath = base + (base.endsWith(u'/') ? "" : "/") + QLatin1String(kConfigFileName);
-
-    const QByteArray content = FormatConfigFile(snapshot);
-    const QByteArray target = resolveLinks(QFile::encodeName(shownPath), shownPath);
-
-    struct stat existing = {};
-    const bool exists = ::stat(target.constData(), &existing) == 0;
-    if (exists) {
-        // The earlier file must be one we could open for writing ourselves:
-        // a read-only file is an error, never silently replaced.
-        const int probe = ::open(target.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (probe < 0)
-            fail(errno, shownPath);
-        ::close(probe);
-    }
-
-    const QByteArray targetDirectory = directoryOf(target);
-    TemporaryFile file(targetDirectory, shownPath);
-    if (exists)
-        file.copyPermissionsFrom(existing);
-    file.write(content);
-    file.commitAs(target);
+    ReplaceFileContents(directory, kConfigFileName, FormatConfigFile(snapshot));
 }
 
 } // namespace ornivex

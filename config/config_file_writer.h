@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_replacement.h"
 #include "option_catalogue.h"
 
 #include <QByteArray>
@@ -7,7 +8,6 @@
 
 #include <array>
 #include <filesystem>
-#include <stdexcept>
 
 namespace ornivex {
 
@@ -27,18 +27,6 @@ struct ConfigSnapshot {
     static ConfigSnapshot initial();
 };
 
-// A failed write: the operating system's error number and a plain description
-// that names the file, e.g. "Cannot write /srv/ORNIVEX_CONFIG.txt: Permission denied".
-class ConfigWriteError : public std::runtime_error {
-public:
-    ConfigWriteError(int number, const QString &description);
-    int number() const noexcept { return m_number; }
-    QString description() const { return QString::fromUtf8(what()); }
-
-private:
-    int m_number;
-};
-
 // True when the text, less surrounding spaces, is a decimal number that rounds
 // (half to even) to a whole number from -32768 to 32767.
 bool IsFrequencyNumber(QStringView text);
@@ -47,9 +35,9 @@ bool IsFrequencyNumber(QStringView text);
 // ending in CR LF.
 QByteArray FormatConfigFile(const ConfigSnapshot &snapshot);
 
-// Writes ORNIVEX_CONFIG.txt into the directory, replacing any earlier file
-// atomically: on failure the earlier file is unchanged and no temporary file
-// remains. Throws ConfigWriteError.
+// Writes ORNIVEX_CONFIG.txt into the directory (see ReplaceFileContents for
+// how an earlier file is replaced). On failure the earlier file is unchanged.
+// Throws ConfigWriteError.
 void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directory);
 
 } // namespace ornivex

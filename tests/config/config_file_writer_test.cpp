@@ -3,15 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <functional>
-
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // Readable failure messages for Qt strings.
 void PrintTo(const QString &text, std::ostream *out)
@@ -38,17 +32,21 @@ const QByteArray kInitialFile = readFile(QStringLiteral(ORNIVEX_TEST_DATA "/init
 
 TEST(AnsiCodePage, ConvertsEachCharacterToOneByte)
 {
-    const std::pair<const char16_t *, QByteArray> rows[] = {
-        {u"plain <name>=1 [x]", "plain <name>=1 [x]"},
+    using namespace std::literals;
+    const std::pair<std::u16string_view, QByteArray> rows[] = {
+        {u"plain <name>=1 [x]"sv, "plain <name>=1 [x]"},
         {u"\u00e9\u00fc\u00ff\u00a0\u00a9", "\xe9\xfc\xff\xa0\xa9"},
         {u"\u20ac\u2026\u2122\u0178\u0152", "\x80\x85\x99\x9f\x8c"},
-        {u"\u0081\u008d\u0100\u4e2d\u2028", "?????"}, // one '?' each, never 0x1A
-        {u"a\U0001F600b", "a?b"},                     // outside the BMP
-        {u"\xd800x\xdc00", "?x?"},                    // lone surrogates
-        {u"tab\tbell\a", "tab\tbell\a"},              // control bytes stay
+        {u"\u0081\u008d\u0100\u4e2d\u2028", "?????"},  // one '?' each, never 0x1A
+        {u"a\U0001F600b", "a?b"},                      // outside the BMP
+        {u"\xd800x\xdc00", "?x?"},                     // lone surrogates
+        {u"tab\tbell\a\x1b[1m", "tab\tbell\a\x1b[1m"}, // control bytes stay
+        {u"a\0b\x1a"
+         "c"sv,
+         "a?b?c"}, // but NUL and SUB would end the file early
     };
     for (const auto &[text, expected] : rows)
-        EXPECT_EQ(toAnsiCodePage(QString::fromUtf16(text)), expected);
+        EXPECT_EQ(toAnsiCodePage(QStringView(text.data(), qsizetype(text.size()))), expected);
 }
 
 TEST(FormatConfigFile, GivesTheExactBytes)
@@ -110,143 +108,6 @@ TEST(Frequency, DecidesTheWrittenValue)
             EXPECT_TRUE(FormatConfigFile(snapshot).contains(line));
         }
     }
-}
-
-class WriteConfigFileTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(QDir().mkpath(dir)); }
-    void TearDown() override
-    {
-        if (m_mounted)
-            ::umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-
-    mode_t mode() const
-    {
-        struct stat info = {};
-        return ::stat(QFile::encodeName(target).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-    }
-
-    void writeEarlier(const QByteArray &content, QFileDevice::Permissions permissions)
-    {
-        QFile file(target);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
-        file.setPermissions(permissions);
-    }
-
-    bool mountSmallDisk()
-    {
-        m_mounted = ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=64k") == 0;
-        return m_mounted;
-    }
-
-    // The write must fail with the number and a description that names the
-    // file, keep any earlier file byte for byte and leave no stray file.
-    void expectFailure(const QString &directory, int number, const ConfigSnapshot &snapshot = ConfigSnapshot::initial())
-    {
-        const QString path = directory + "/ORNIVEX_CONFIG.txt";
-        const QByteArray earlier = readFile(path);
-        const auto entries = [this] {
-            return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        };
-        const QStringList entriesBefore = entries();
-        try {
-            WriteConfigFile(snapshot, QFile::encodeName(directory).toStdString());
-            ADD_FAILURE() << "the write succeeded";
-        } catch (const ConfigWriteError &error) {
-            EXPECT_EQ(error.number(), number);
-            EXPECT_EQ(error.description(), "Cannot write " + path + ": " + qt_error_string(number));
-        }
-        EXPECT_EQ(readFile(path), earlier);
-        EXPECT_EQ(entries(), entriesBefore);
-    }
-
-    QTemporaryDir m_root;
-    const QString dir = m_root.filePath("work");
-    const QString target = dir + "/ORNIVEX_CONFIG.txt";
-    bool m_mounted = false;
-};
-
-TEST_F(WriteConfigFileTest, ReplacesALongerFileInTheGivenDirectoryOnly)
-{
-    const QStringList workingDirectory = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
-    writeEarlier(QByteArray(5000, 'z'), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    for (const QString &directory : {dir, dir + "/", dir + "//"}) {
-        WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(directory).toStdString());
-        EXPECT_EQ(readFile(target), kInitialFile) << directory.toStdString();
-    }
-    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"ORNIVEX_CONFIG.txt"});
-    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::Hidden), workingDirectory);
-}
-
-TEST_F(WriteConfigFileTest, NewFileFollowsTheUmaskAndReplacedFileKeepsModeAndOwner)
-{
-    const mode_t previous = ::umask(027);
-    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
-    ::umask(previous);
-    EXPECT_EQ(mode(), 0640u);
-    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0604), 0);
-    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
-    EXPECT_EQ(mode(), 0604u);
-
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "only root can give a file to another owner";
-    ASSERT_EQ(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0600), 0);
-    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
-    struct stat info = {};
-    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
-    EXPECT_EQ(info.st_uid, 65534u);
-    EXPECT_EQ(info.st_gid, 65534u);
-    EXPECT_EQ(mode(), 0600u);
-}
-
-TEST_F(WriteConfigFileTest, ALinkedFileIsReplacedWhereItLivesAndTheLinkStays)
-{
-    ASSERT_TRUE(QDir(dir).mkdir("server"));
-    ASSERT_TRUE(QFile::link("server/live.txt", target)); // relative and dangling at first
-    WriteConfigFile(ConfigSnapshot::initial(), QFile::encodeName(dir).toStdString());
-    EXPECT_TRUE(QFileInfo(target).isSymLink());
-    EXPECT_EQ(readFile(dir + "/server/live.txt"), kInitialFile);
-}
-
-TEST_F(WriteConfigFileTest, FailsOnAMissingDirectoryOrADirectoryInTheWay)
-{
-    expectFailure(dir + "/missing", ENOENT);
-    ASSERT_TRUE(QDir(dir).mkdir("ORNIVEX_CONFIG.txt"));
-    expectFailure(dir, EISDIR);
-}
-
-TEST_F(WriteConfigFileTest, FailsOnAFullDisk)
-{
-    if (!mountSmallDisk())
-        GTEST_SKIP() << "cannot mount a small tmpfs (" << qt_error_string(errno).toStdString()
-                     << "); run as root to test a full disk";
-    writeEarlier("[WeaponBan]\r\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    ConfigSnapshot snapshot = ConfigSnapshot::initial();
-    snapshot.messages[9] = QString(100000, u'x'); // more than the disk holds
-    expectFailure(dir, ENOSPC, snapshot);
-}
-
-// Permissions do not bind root: run_as_nobody.sh runs these two unprivileged.
-TEST_F(WriteConfigFileTest, FailsOnAReadOnlyFile)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root; run_as_nobody.sh runs this case unprivileged";
-    writeEarlier("[WeaponBan]\r\n", QFileDevice::ReadOwner);
-    expectFailure(dir, EACCES);
-}
-
-TEST_F(WriteConfigFileTest, FailsOnAnUnwritableDirectory)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root; run_as_nobody.sh runs this case unprivileged";
-    writeEarlier("[WeaponBan]\r\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    expectFailure(dir, EACCES);
 }
 
 } // namespace
