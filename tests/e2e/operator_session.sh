@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # An operator's session with the real program in a real X server: it starts
-# from a fresh folder with the working directory elsewhere, is driven from the
-# keyboard only, meets a failed write, and on retry writes the operator's
-# choices byte for byte next to the executable.
+# from a fresh folder whose name is not UTF-8, with the working directory in
+# another server's folder, is driven from the keyboard only, meets a failed
+# write, and on retry writes the operator's choices byte for byte next to the
+# executable. Then a copy started from a program file that was already
+# deleted reports that it cannot find its folder and writes nowhere.
 #
 # usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir>
 set -euo pipefail
@@ -45,10 +47,14 @@ tabs() { press $(printf 'Tab %.0s' $(seq "$1")); }
 source "$(dirname "$0")/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" || fail "no X server"
 
-mkdir "$work/app" "$work/elsewhere"
-cp "$program" "$work/app/ornivex-config"
+app=$work/$'server\xff'
+mkdir "$app" "$work/elsewhere" "$work/gone"
+echo "another server's own file" >"$work/elsewhere/ORNIVEX_CONFIG.txt"
+cp "$work/elsewhere/ORNIVEX_CONFIG.txt" "$work/elsewhere.expected"
+cp "$program" "$app/ornivex-config"
+cp "$program" "$work/gone/ornivex-config"
 cd "$work/elsewhere"
-"$work/app/ornivex-config" 2>"$work/app.log" &
+"$app/ornivex-config" 2>"$work/app.log" &
 app_pid=$!
 
 wait_for 30 one_window_named '^ORNIVEX_CONFIG$' || fail "the window did not appear: $(cat "$work/app.log")"
@@ -65,7 +71,7 @@ tabs 6; xdotool type --delay 20 ' 12'         # frequency (Tab selected the old 
 tabs 1                                        # on to "Create Config File"
 
 # Something stands where the file goes: the report appears, the program stays.
-mkdir "$work/app/ORNIVEX_CONFIG.txt"
+mkdir "$app/ORNIVEX_CONFIG.txt"
 press space
 wait_for 20 one_window_named '^ORNIVEX_CONFIG - Error$' || fail "no error report appeared"
 report=$(windows_named '^ORNIVEX_CONFIG - Error$')
@@ -78,18 +84,30 @@ wait_for 20 bash -c "! xdotool search --onlyvisible --name '^ORNIVEX_CONFIG - Er
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the report"
 
 # The way is clear again: the retry writes the operator's earlier choices.
-rmdir "$work/app/ORNIVEX_CONFIG.txt"
+rmdir "$app/ORNIVEX_CONFIG.txt"
 xdotool windowfocus --sync "$window"
 press space
-wait_for 20 test -s "$work/app/ORNIVEX_CONFIG.txt" || fail "no file was written on retry"
+wait_for 20 test -s "$app/ORNIVEX_CONFIG.txt" || fail "no file was written on retry"
 
-cmp "$expected" "$work/app/ORNIVEX_CONFIG.txt" || {
-    diff <(cat -A "$expected") <(cat -A "$work/app/ORNIVEX_CONFIG.txt") || true
+cmp "$expected" "$app/ORNIVEX_CONFIG.txt" || {
+    diff <(cat -A "$expected") <(cat -A "$app/ORNIVEX_CONFIG.txt") || true
     fail "the file differs from the operator's choices"
 }
-[ -z "$(ls -A "$work/elsewhere")" ] || fail "files appeared in the working directory: $(ls -A "$work/elsewhere")"
-[ "$(ls -A "$work/app" | LC_ALL=C sort | tr '\n' ' ')" = "ORNIVEX_CONFIG.txt ornivex-config " ] \
-    || fail "stray files next to the program: $(ls -A "$work/app")"
+[ "$(ls -A "$app" | LC_ALL=C sort | tr '\n' ' ')" = "ORNIVEX_CONFIG.txt ornivex-config " ] \
+    || fail "stray files next to the program: $(ls -A "$app")"
 
 "$grab" "$window" "$shots/form1.png" || fail "could not take a screenshot of the window"
+kill "$app_pid"
+wait_for 20 bash -c "! xdotool search --onlyvisible --name '^ORNIVEX_CONFIG\$' >/dev/null" || fail "the window stayed"
+
+# Started from a program file that was deleted first (as fexecve can): its folder is unknown.
+(exec 3<"$work/gone/ornivex-config" && rm "$work/gone/ornivex-config" && exec /proc/self/fd/3) 2>"$work/gone.log" &
+app_pid=$!
+wait_for 30 one_window_named '^ORNIVEX_CONFIG$' || fail "the second window did not appear: $(cat "$work/gone.log")"
+xdotool windowfocus --sync "$(windows_named '^ORNIVEX_CONFIG$')"
+tabs 36; press space                          # on to "Create Config File" and press it
+wait_for 20 one_window_named '^ORNIVEX_CONFIG - Error$' || fail "no report for an unknown folder"
+[ -z "$(ls -A "$work/gone")" ] || fail "a file appeared beside the deleted program: $(ls -A "$work/gone")"
+cmp "$work/elsewhere.expected" "$work/elsewhere/ORNIVEX_CONFIG.txt" || fail "the working directory's file changed"
+[ "$(ls -A "$work/elsewhere")" = ORNIVEX_CONFIG.txt ] || fail "files appeared in the working directory"
 echo "ok: file written as typed; screenshots in $shots"
