@@ -452,7 +452,10 @@ public:
             ::unlinkat(m_folder, m_copyName.c_str(), 0);
     }
 
-    // 0 or the error; the name is only used for the hidden copy's name.
+    // 0 or the error; the name is only used for the hidden copy's name. The
+    // copy is locked for as long as it exists (see removeAbandonedCopies);
+    // where the file system has no locks, nobody can take a copy for
+    // abandoned, so a failed lock is no error.
     int create(std::string_view name)
     {
         // Linking an unnamed file goes through /proc, so without it use a name.
@@ -460,8 +463,10 @@ public:
         // 0666 lets the umask decide, as for any newly created file.
         if (canLinkUnnamed) {
             m_fd = UniqueFd(::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-            if (m_fd)
-                return ::flock(m_fd.get(), LOCK_EX) == 0 ? 0 : errno;
+            if (m_fd) {
+                ::flock(m_fd.get(), LOCK_EX);
+                return 0;
+            }
             if (errno != EOPNOTSUPP && errno != EISDIR)
                 return errno;
         }
@@ -470,20 +475,20 @@ public:
             const std::string copyName = newCopyName(name);
             m_fd = UniqueFd(
                 ::openat(m_folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-            if (!m_fd) {
-                if (errno == EEXIST)
-                    continue;
+            if (!m_fd && errno != EEXIST)
                 return errno;
-            }
-            m_copyName = copyName;
-            // Locked, and still ours: another writer may have taken it for
-            // abandoned in the instant before the lock.
+            if (!m_fd)
+                continue;
+            ::flock(m_fd.get(), LOCK_EX);
+            // Still ours: another writer may have taken it for abandoned in
+            // the instant before the lock.
             struct stat held = {};
             struct stat named = {};
-            if (::flock(m_fd.get(), LOCK_EX) == 0 && ::fstat(m_fd.get(), &held) == 0
-                && ::fstatat(m_folder, copyName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+            if (::fstat(m_fd.get(), &held) == 0
+                && ::fstatat(m_folder, copyName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named)) {
+                m_copyName = copyName;
                 return 0;
-            m_copyName.clear();
+            }
         }
         return EEXIST;
     }

@@ -55,6 +55,7 @@ enum Role : unsigned {
     SizeLimit = 4,       // ulimit -f 1
     NoUnnamedFiles = 8,  // the kernel refuses O_TMPFILE, as some file systems do
     CrashOnSync = 16,    // killed at its first fdatasync, the data written but not yet in place
+    NeedsRoot = 32,      // the folder needs other owners, devices or a small tmpfs
 };
 
 struct Entry {
@@ -99,7 +100,8 @@ void listTree(const std::string &root, const std::string &relative, std::map<std
         const std::string name = item->d_name;
         if (name == "." || name == ".." || name == "lost+found")
             continue;
-        const std::string path = root + relative + "/" + name;
+        std::string path = root;
+        path.append(relative).append("/").append(name);
         struct stat info = {};
         ::lstat(path.c_str(), &info);
         Entry entry{info.st_mode & S_IFMT, info.st_ino,  info.st_uid, info.st_gid,       info.st_mode & 07777,
@@ -108,9 +110,10 @@ void listTree(const std::string &root, const std::string &relative, std::map<std
             entry.content = contentOf(path);
         if (S_ISLNK(info.st_mode))
             entry.content = std::filesystem::read_symlink(path).native();
-        tree.emplace(relative.empty() ? name : relative.substr(1) + "/" + name, entry);
+        const std::string below = std::string(relative).append("/").append(name);
+        tree.emplace(below.substr(1), entry);
         if (S_ISDIR(info.st_mode))
-            listTree(root, relative + "/" + name, tree);
+            listTree(root, below, tree);
     }
     ::closedir(folder);
 }
@@ -140,7 +143,8 @@ struct Scene {
 
     std::string path(const std::string &relative) const { return relative.empty() ? root : root + "/" + relative; }
 
-    void file(const std::string &relative, const std::string &content, mode_t mode, uid_t owner = 0, gid_t group = 0)
+    void file(const std::string &relative, const std::string &content, mode_t mode, uid_t owner = 0,
+              gid_t group = 0) const
     {
         QFile file(QFile::decodeName(path(relative).c_str()));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content.c_str()) == qint64(content.size()));
@@ -150,7 +154,7 @@ struct Scene {
             ASSERT_EQ(::lchown(path(relative).c_str(), owner, group), 0);
         }
     }
-    void folder(const std::string &relative, mode_t mode, uid_t owner = 0, gid_t group = 0)
+    void folder(const std::string &relative, mode_t mode, uid_t owner = 0, gid_t group = 0) const
     {
         ASSERT_EQ(::mkdir(path(relative).c_str(), mode), 0);
         ASSERT_EQ(::chmod(path(relative).c_str(), mode), 0);
@@ -158,18 +162,18 @@ struct Scene {
             ASSERT_EQ(::chown(path(relative).c_str(), owner, group), 0);
         }
     }
-    void link(const std::string &target, const std::string &relative, uid_t owner = 0)
+    void link(const std::string &target, const std::string &relative, uid_t owner = 0) const
     {
         ASSERT_EQ(::symlink(target.c_str(), path(relative).c_str()), 0);
         if (::geteuid() == 0) {
             ASSERT_EQ(::lchown(path(relative).c_str(), owner, owner), 0);
         }
     }
-    void attribute(const std::string &relative, const char *name, const std::string &value)
+    void attribute(const std::string &relative, const char *name, const std::string &value) const
     {
         ASSERT_EQ(::lsetxattr(path(relative).c_str(), name, value.data(), value.size(), 0), 0) << std::strerror(errno);
     }
-    void node(const std::string &relative, mode_t type, dev_t device = 0)
+    void node(const std::string &relative, mode_t type, dev_t device = 0) const
     {
         ASSERT_EQ(::mknod(path(relative).c_str(), type | 0666, device), 0) << std::strerror(errno);
     }
@@ -291,15 +295,16 @@ std::future<std::string> readFifo(const std::string &path)
     });
 }
 
+constexpr const char *kMountOptions = "size=16m,mode=755";
+
 struct Case {
     const char *name;
-    bool needsRoot;
     unsigned role;
+    int error;
+    std::string shown;
+    std::vector<std::string> written;
     std::function<void(Scene &)> arrange;
-    int error;                        // 0 when the write succeeds
-    std::string shown;                // the path the error names, relative to the root
-    std::vector<std::string> written; // entries that then hold the new file
-    const char *mountOptions = "size=16m,mode=755";
+    const char *mountOptions = kMountOptions;
     int longMessage = 0; // characters in message 9
 };
 
@@ -323,25 +328,27 @@ std::string deepFolderWhoseFileJustFits(const Scene &scene)
     return relative;
 }
 
+// Each case names: who writes, the error (0: success, -n: killed by signal n),
+// the path the error names, the entries that end up holding the new file,
+// and how the folder is built. All paths are relative to the folder's root.
 // clang-format off
 const Case kCases[] = {
-    {"NewFileFollowsTheUmask", false, AsRoot, [](Scene &) {}, 0, "", {kTheFile}},
-    {"ALongerFileIsReplacedWhole", false, AsRoot,
-     [](Scene &s) { s.file(kName, std::string(5000, 'z'), 0604); s.writeDir = "//"; }, 0, "", {kTheFile}},
-    {"AnotherOwnersFileKeepsItsOwner", true, AsRoot, [](Scene &s) { s.file(kName, "old", 0600, kNobody, kNobody); },
-     0, "", {kName}},
-    {"ALinkStaysAndItsTargetIsWritten", false, AsRoot,
-     [](Scene &s) { s.folder("server", 0755); s.link("server/live.txt", kName); }, 0, "", {"server/live.txt"}},
-    {"HardLinkedFileKeepsItsInode", false, AsRoot,
-     [](Scene &s) { s.file(kName, "old", 0644); ::link(s.path(kName).c_str(), s.path("second name").c_str()); },
-     0, "", {kName, "second name"}},
-    {"AclAndAttributesStay", true, AsRoot, [](Scene &s) {
+    {"NewFileFollowsTheUmask", AsRoot, 0, "", {kTheFile}, [](Scene &) {}},
+    {"ALongerFileIsReplacedWhole", AsRoot, 0, "", {kTheFile},
+     [](Scene &s) { s.file(kName, std::string(5000, 'z'), 0604); s.writeDir = "//"; }},
+    {"AnotherOwnersFileKeepsItsOwner", AsRoot | NeedsRoot, 0, "", {kName},
+     [](Scene &s) { s.file(kName, "old", 0600, kNobody, kNobody); }},
+    {"ALinkStaysAndItsTargetIsWritten", AsRoot, 0, "", {"server/live.txt"},
+     [](Scene &s) { s.folder("server", 0755); s.link("server/live.txt", kName); }},
+    {"HardLinkedFileKeepsItsInode", AsRoot, 0, "", {kName, "second name"},
+     [](Scene &s) { s.file(kName, "old", 0644); ::link(s.path(kName).c_str(), s.path("second name").c_str()); }},
+    {"AclAndAttributesStay", AsRoot | NeedsRoot, 0, "", {kName}, [](Scene &s) {
          s.file(kName, "old", 0600);
          s.attribute(kName, "system.posix_acl_access",
                      acl({{kUserObj, 6, kAny}, {kUser, 4, kNobody}, {kGroupObj, 0, kAny}, {kMask, 4, kAny}, {kOther, 0, kAny}}));
          s.attribute(kName, "user.origin", "server panel");
-     }, 0, "", {kName}},
-    {"AFolderDefaultAclIsNotAddedToTheFile", true, AsRoot, [](Scene &s) {
+     }},
+    {"AFolderDefaultAclIsNotAddedToTheFile", AsRoot | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
          s.folder("acl", 0755);
          s.attribute("acl", "system.posix_acl_default",
                      acl({{kUserObj, 6, kAny}, {kUser, 6, kNobody}, {kGroupObj, 4, kAny}, {kMask, 6, kAny}, {kOther, 4, kAny}}));
@@ -349,40 +356,36 @@ const Case kCases[] = {
          ::lremovexattr(s.path("acl/" + kName).c_str(), "system.posix_acl_access"); // made without one
          ::chmod(s.path("acl/" + kName).c_str(), 0644);
          s.writeDir = "acl";
-     }, 0, "", {"acl/" + kName}},
-    {"GroupWritableFileOfAnotherOwnerKeepsIt", true, AsNobody, [](Scene &s) {
+     }},
+    {"GroupWritableFileOfAnotherOwnerKeepsIt", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
          s.folder("shared", 0775, 0, kNobody);
          s.file("shared/" + kName, "old", 0664, 0, kNobody);
          s.writeDir = "shared";
-     }, 0, "", {"shared/" + kName}},
-    {"WritableFileInAFolderWeCannotWrite", true, AsNobody, [](Scene &s) {
+     }},
+    {"WritableFileInAFolderWeCannotWrite", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
          s.folder("locked", 0755);
          s.file("locked/" + kName, "old", 0644, kNobody, kNobody);
          s.writeDir = "locked";
-     }, 0, "", {"locked/" + kName}},
-    {"AnotherUsersOpenFileInAStickyFolder", true, AsNobody, [](Scene &s) {
+     }},
+    {"AnotherUsersOpenFileInAStickyFolder", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
          s.folder("sticky", 01777);
          s.file("sticky/" + kName, "old", 0666);
          s.writeDir = "sticky";
-     }, 0, "", {"sticky/" + kName}},
-    {"UnmappedOwnerInAUserNamespace", true, InUserNamespace, [](Scene &s) { s.file(kName, "old", 0666, 1234, 1234); },
-     0, "", {kName}},
-    {"LinkOfTheFolderOwnerInAStickyFolderIsFollowed", true, AsNobody, [](Scene &s) {
+     }},
+    {"UnmappedOwnerInAUserNamespace", InUserNamespace | NeedsRoot, 0, "", {kName},
+     [](Scene &s) { s.file(kName, "old", 0666, 1234, 1234); }},
+    {"LinkOfTheFolderOwnerInAStickyFolderIsFollowed", AsNobody | NeedsRoot, 0, "", {"target.txt"}, [](Scene &s) {
          s.folder("sticky", 01777);
          s.file("target.txt", "old", 0644, kNobody, kNobody);
          s.link("../target.txt", "sticky/" + kName);
          s.writeDir = "sticky";
-     }, 0, "", {"target.txt"}},
-    {"FolderPathNearPathMax", false, AsRoot, [](Scene &s) { s.writeDir = deepFolderWhoseFileJustFits(s); }, 0, "", {kTheFile}},
-    {"CharacterDeviceIsWrittenThrough", true, AsRoot, [](Scene &s) {
-         s.node("null", S_IFCHR, ::makedev(1, 3));
-         s.link("null", kName);
-     }, 0, "", {}},
-    {"FifoWithAReaderGetsTheFile", false, AsRoot, [](Scene &s) {
-         s.node(kName, S_IFIFO);
-         s.reader = readFifo(s.path(kName));
-     }, 0, "", {}},
-    {"AbandonedCopyGoesAndALiveOneStays", false, NoUnnamedFiles, [](Scene &s) {
+     }},
+    {"FolderPathNearPathMax", AsRoot, 0, "", {kTheFile}, [](Scene &s) { s.writeDir = deepFolderWhoseFileJustFits(s); }},
+    {"CharacterDeviceIsWrittenThrough", AsRoot | NeedsRoot, 0, "", {},
+     [](Scene &s) { s.node("null", S_IFCHR, ::makedev(1, 3)); s.link("null", kName); }},
+    {"FifoWithAReaderGetsTheFile", AsRoot, 0, "", {},
+     [](Scene &s) { s.node(kName, S_IFIFO); s.reader = readFifo(s.path(kName)); }},
+    {"AbandonedCopyGoesAndALiveOneStays", NoUnnamedFiles, 0, "", {kName}, [](Scene &s) {
          s.file(kName, "old", 0644);
          s.lockedCopy("." + kName + ".live");
          std::map<std::string, Entry> before, after;
@@ -393,34 +396,34 @@ const Case kCases[] = {
              if (!before.contains(path))
                  s.removed.push_back(path);
          ASSERT_EQ(s.removed.size(), 1u) << "the crash left no copy behind";
-     }, 0, "", {kName}},
+     }},
 
-    {"NoFolderIsNoWorkingDirectory", false, AsRoot,
-     [](Scene &s) { s.file(kName, "the working directory's own", 0644); s.writeDir.reset(); }, ENOENT, kName, {}},
-    {"MissingFolder", false, AsRoot, [](Scene &s) { s.writeDir = "missing"; }, ENOENT, "missing/" + kName, {}},
-    {"FolderInTheWay", false, AsRoot, [](Scene &s) { s.folder(kName, 0755); }, EISDIR, kName, {}},
-    {"Socket", false, AsRoot, [](Scene &s) { s.node(kName, S_IFSOCK); }, ENXIO, kName, {}},
-    {"FifoWithoutAReader", false, AsRoot, [](Scene &s) { s.node(kName, S_IFIFO); }, ENXIO, kName, {}},
-    {"FullDisk", true, AsRoot, [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); }, ENOSPC, kName, {},
+    {"NoFolderIsNoWorkingDirectory", AsRoot, ENOENT, kName, {},
+     [](Scene &s) { s.file(kName, "the working directory's own", 0644); s.writeDir.reset(); }},
+    {"MissingFolder", AsRoot, ENOENT, "missing/" + kName, {}, [](Scene &s) { s.writeDir = "missing"; }},
+    {"FolderInTheWay", AsRoot, EISDIR, kName, {}, [](Scene &s) { s.folder(kName, 0755); }},
+    {"Socket", AsRoot, ENXIO, kName, {}, [](Scene &s) { s.node(kName, S_IFSOCK); }},
+    {"FifoWithoutAReader", AsRoot, ENXIO, kName, {}, [](Scene &s) { s.node(kName, S_IFIFO); }},
+    {"FullDisk", AsRoot | NeedsRoot, ENOSPC, kName, {}, [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); },
      "size=64k,mode=755", 100000},
-    {"FileSizeLimit", false, SizeLimit, [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); }, EFBIG, kName, {},
-     "size=16m,mode=755", 2000},
-    {"ReadOnlyFile", false, AsNobody, [](Scene &s) { s.file(kName, "old", 0444, kNobody, kNobody); }, EACCES, kName, {}},
-    {"NewFileInAFolderWeCannotWrite", true, AsNobody, [](Scene &s) { s.folder("locked", 0755); s.writeDir = "locked"; },
-     EACCES, "locked/" + kName, {}},
-    {"ErrorNamesTheLinkedFile", true, AsNobody, [](Scene &s) {
+    {"FileSizeLimit", SizeLimit, EFBIG, kName, {}, [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); },
+     kMountOptions, 2000},
+    {"ReadOnlyFile", AsNobody, EACCES, kName, {}, [](Scene &s) { s.file(kName, "old", 0444, kNobody, kNobody); }},
+    {"NewFileInAFolderWeCannotWrite", AsNobody | NeedsRoot, EACCES, "locked/" + kName, {},
+     [](Scene &s) { s.folder("locked", 0755); s.writeDir = "locked"; }},
+    {"ErrorNamesTheLinkedFile", AsNobody | NeedsRoot, EACCES, "server/live.txt", {}, [](Scene &s) {
          s.folder("server", 0755);
          s.file("server/live.txt", "old", 0644);
          s.link("server/live.txt", kName);
-     }, EACCES, "server/live.txt", {}},
-    {"PlantedLinkInAStickyFolderIsNotFollowed", true, AsRoot, [](Scene &s) {
+     }},
+    {"PlantedLinkInAStickyFolderIsNotFollowed", AsRoot | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
          s.folder("sticky", 01777);
          s.file("root-only.txt", "root's own", 0600);
          s.link("../root-only.txt", "sticky/" + kName, kNobody);
          s.writeDir = "sticky";
-     }, EACCES, "sticky/" + kName, {}},
-    {"CrashBeforeTheFileIsInPlaceLeavesNothing", false, CrashOnSync, [](Scene &s) { s.file(kName, "old", 0644); },
-     -SIGSYS, "", {}},
+     }},
+    {"CrashBeforeTheFileIsInPlaceLeavesNothing", CrashOnSync, -SIGSYS, "", {},
+     [](Scene &s) { s.file(kName, "old", 0644); }},
 };
 // clang-format on
 
@@ -429,7 +432,7 @@ protected:
     void SetUp() override
     {
         const Case &row = GetParam();
-        if (row.needsRoot && ::geteuid() != 0)
+        if ((row.role & NeedsRoot) && ::geteuid() != 0)
             GTEST_SKIP() << "needs root to build this folder (other owners, devices, a small tmpfs); run as root";
         ASSERT_TRUE(m_temporary.isValid());
         QFile::setPermissions(m_temporary.path(), QFile::permissions(m_temporary.path()) | QFileDevice::ExeOther);
@@ -489,11 +492,8 @@ TEST_P(FileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfway)
     ::close(watch);
 
     std::vector<std::string> written = row.written;
-    for (std::string &path : written) {
-        const std::string folder = m_scene.writeDir->substr(0, m_scene.writeDir->find_last_not_of('/') + 1);
-        if (path == kTheFile)
-            path = folder.empty() ? kName : folder + "/" + kName;
-    }
+    std::string folder = m_scene.writeDir->substr(0, m_scene.writeDir->find_last_not_of('/') + 1);
+    std::replace(written.begin(), written.end(), kTheFile, folder.empty() ? kName : folder.append("/").append(kName));
     for (const std::string &path : written) {
         SCOPED_TRACE(path);
         ASSERT_TRUE(after.contains(path));
