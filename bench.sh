@@ -38,6 +38,7 @@ median() {
         END { if (!found) { print "no median for " name > "/dev/stderr"; exit 1 } }' "$results/config_write_bench.csv"
 }
 write_program=$(median WriteConfigFile/real_time 3)
+write_in_place=$(median WriteConfigFileInPlace/real_time 3)
 write_floor=$(median PosixFloor/real_time 3)
 frequency_short=$(median benchIsFrequencyNumber/short 4)
 frequency_mixed=$(median benchIsFrequencyNumber/mixed 4)
@@ -86,6 +87,7 @@ row() {
 echo
 table_line figure program floor ratio target
 row 'write ORNIVEX_CONFIG.txt (us)' "$write_program" "$write_floor" 1.30
+row 'write in place, 2 hard links (us)' "$write_in_place" "$write_floor" 1.30
 row 'IsFrequencyNumber, short texts (ns/call)' "$frequency_short"
 row 'IsFrequencyNumber, mixed texts (ns/call)' "$frequency_mixed"
 row 'IsFrequencyNumber, short: allocs/call' "$allocations_per_call"

@@ -9,8 +9,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QFile>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,13 +62,20 @@ bool writeWithPosixCalls(const std::string &directory, const QByteArray &bytes)
     return ::close(fd) == 0 && synced && ::rename(temporary.c_str(), target.c_str()) == 0;
 }
 
-// Every timed press replaces an existing file, as every press after the first does.
-void benchWriteConfigFile(benchmark::State &state)
+// Every timed press replaces an existing file, as every press after the first
+// does. A file with a second name is written in place, the other way the
+// writer can go; otherwise it is replaced by rename.
+void benchWriteConfigFile(benchmark::State &state, bool secondName)
 {
-    const std::string directory = makeDirectory(scratchDirectory + "/program");
+    const std::string directory = makeDirectory(scratchDirectory + (secondName ? "/in-place" : "/program"));
     const ornivex::ConfigSnapshot snapshot = ornivex::ConfigSnapshot::initial();
     try {
         ornivex::WriteConfigFile(snapshot, directory);
+        const std::string file = directory + '/' + ornivex::kConfigFileName;
+        if (secondName && ::link(file.c_str(), (directory + "/second name").c_str()) != 0 && errno != EEXIST) {
+            state.SkipWithError(std::strerror(errno));
+            return;
+        }
         for ([[maybe_unused]] auto _ : state)
             ornivex::WriteConfigFile(snapshot, directory);
     } catch (const ornivex::ConfigWriteError &error) {
@@ -115,7 +120,14 @@ std::vector<QString> mixedFrequencyTexts()
 
 } // namespace
 
-BENCHMARK(benchWriteConfigFile)->Name("WriteConfigFile")->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(benchWriteConfigFile, rename, false)
+    ->Name("WriteConfigFile")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(benchWriteConfigFile, inPlace, true)
+    ->Name("WriteConfigFileInPlace")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(benchPosixFloor)->Name("PosixFloor")->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(benchIsFrequencyNumber, short, typicalFrequencyTexts());
 BENCHMARK_CAPTURE(benchIsFrequencyNumber, mixed, mixedFrequencyTexts());

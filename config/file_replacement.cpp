@@ -12,14 +12,15 @@
 #include <string>
 #include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -167,13 +168,19 @@ UniqueFd openFolder(int at, const char *path, const std::string &shownPath)
 Target findTarget(const std::string &directory, std::string_view name)
 {
     constexpr int kMaxLinks = 40; // as the kernel allows
-    std::deque<std::string> parts;
-    appendParts(parts, directory, false);
-    parts.emplace_back(name);
-
-    const bool absolute = directory.front() == '/';
-    std::string shown = absolute ? "/" : "";
-    UniqueFd folder = openFolder(AT_FDCWD, absolute ? "/" : ".", shown);
+    std::deque<std::string> parts{std::string(name)};
+    std::string shown = directory.substr(0, std::max<std::size_t>(directory.find_last_not_of('/') + 1, 1));
+    // Most folders have no link on their path: then one call opens them and
+    // only the name itself needs a look.
+    open_how withoutLinks{O_PATH | O_DIRECTORY | O_CLOEXEC, 0, RESOLVE_NO_SYMLINKS};
+    UniqueFd folder(
+        static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, directory.c_str(), &withoutLinks, sizeof withoutLinks)));
+    if (!folder) {
+        appendParts(parts, directory, true);
+        const bool absolute = directory.front() == '/';
+        shown.assign(absolute ? 1 : 0, '/'); // not = "/": g++ 12 warns wrongly
+        folder = openFolder(AT_FDCWD, absolute ? "/" : ".", shown);
+    }
     int links = 0;
     while (true) {
         const std::string part = std::move(parts.front());
@@ -206,7 +213,7 @@ Target findTarget(const std::string &directory, std::string_view name)
             if (target.empty())
                 fail(ENOENT, shownHere());
             if (target.front() == '/') {
-                shown = "/";
+                shown.assign(1, '/');
                 folder = openFolder(AT_FDCWD, "/", shown);
             }
             appendParts(parts, target, true);
@@ -319,8 +326,8 @@ std::optional<Attributes> attributesOf(int fd)
 {
     Attributes attributes;
     const ssize_t size = ::flistxattr(fd, nullptr, 0);
-    if (size < 0)
-        return errno == EOPNOTSUPP ? std::optional(attributes) : std::nullopt;
+    if (size <= 0)
+        return size == 0 || errno == EOPNOTSUPP ? std::optional(attributes) : std::nullopt;
     std::string names(static_cast<std::size_t>(size), '\0');
     if (::flistxattr(fd, names.data(), names.size()) != size)
         return std::nullopt;
@@ -379,7 +386,8 @@ int takeOnIdentity(int fd, const Identity &earlier)
     std::optional<Attributes> attributes = attributesOf(fd);
     if (!attributes)
         return EOPNOTSUPP;
-    if (*attributes != earlier.attributes) {
+    const bool sameAttributes = *attributes == earlier.attributes;
+    if (!sameAttributes) {
         for (const auto &[attribute, value] : *attributes) {
             if (!earlier.attributes.contains(attribute) && ::fremovexattr(fd, attribute.c_str()) != 0)
                 return errno;
@@ -392,56 +400,47 @@ int takeOnIdentity(int fd, const Identity &earlier)
     if (::fchmod(fd, earlier.info.st_mode & 07777) != 0 || ::fstat(fd, &info) != 0)
         return errno;
     if (info.st_uid != earlier.info.st_uid || info.st_gid != earlier.info.st_gid || info.st_mode != earlier.info.st_mode
-        || attributesOf(fd) != earlier.attributes || inodeFlagsOf(fd) != earlier.inodeFlags)
+        || (!sameAttributes && attributesOf(fd) != earlier.attributes) || inodeFlagsOf(fd) != earlier.inodeFlags)
         return EPERM;
     return 0;
 }
 
-// Hidden copies are named ".<name>.<random>" beside the file.
-std::string copyPrefix(std::string_view name)
+// A copy of the new file gets a hidden name beside the target: just before
+// it is renamed over the target, or while it is written where the file
+// system has no unnamed files. The name is fixed, ".<name>.new", so that a
+// copy a crash left behind is found without listing the folder; should
+// another writer hold that name right now, a random one is used instead.
+std::string copyName(std::string_view name, int attempt)
 {
-    return '.' + std::string(name) + '.';
+    std::string copy = '.' + std::string(name);
+    if (attempt == 0)
+        return copy.append(".new");
+    return copy.append(".").append(QByteArray::number(QRandomGenerator::global()->generate64(), 36).toStdString());
 }
 
-std::string newCopyName(std::string_view name)
+// Each writer holds an exclusive lock on its copy for as long as the copy
+// exists, so a copy that nobody holds is abandoned and goes, while one that
+// another program is still writing stays.
+void removeIfAbandoned(int folder, const std::string &copy)
 {
-    return copyPrefix(name) + QByteArray::number(QRandomGenerator::global()->generate64(), 36).toStdString();
-}
-
-// A crash between naming a finished copy and renaming it, or while a copy on
-// a file system without unnamed files is written, leaves a hidden copy. Each
-// writer holds an exclusive lock on its copy while it exists, so a copy that
-// nobody holds is abandoned and goes; one that another program is still
-// writing stays.
-void removeAbandonedCopies(int folder, std::string_view name)
-{
-    const std::string prefix = copyPrefix(name);
-    UniqueFd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR *entries = listing ? ::fdopendir(listing.get()) : nullptr;
-    if (entries == nullptr)
-        return;
-    listing.release(); // closedir() closes it
-    while (const dirent *entry = ::readdir(entries)) {
-        if (!std::string_view(entry->d_name).starts_with(prefix))
-            continue;
-        UniqueFd copy(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-        struct stat held = {};
-        struct stat named = {};
-        if (copy && ::fstat(copy.get(), &held) == 0 && S_ISREG(held.st_mode)
-            && ::flock(copy.get(), LOCK_EX | LOCK_NB) == 0
-            && ::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
-            ::unlinkat(folder, entry->d_name, 0);
-    }
-    ::closedir(entries);
+    UniqueFd file(::openat(folder, copy.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    struct stat held = {};
+    struct stat named = {};
+    if (file && ::fstat(file.get(), &held) == 0 && S_ISREG(held.st_mode) && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0
+        && ::fstatat(folder, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+        ::unlinkat(folder, copy.c_str(), 0);
 }
 
 // The new file, written beside the target and invisible until it is complete:
 // unnamed where the file system allows, else under a hidden name that is
-// removed again unless it replaces the target.
+// removed again unless it replaces the target. It is locked from the start
+// (see removeIfAbandoned); where the file system has no locks, nobody can
+// take a copy for abandoned, so a failed lock is no error.
 class NewFile {
 public:
-    explicit NewFile(int folder)
+    NewFile(int folder, std::string_view name)
         : m_folder(folder)
+        , m_name(name)
     {
     }
     NewFile(const NewFile &) = delete;
@@ -452,11 +451,8 @@ public:
             ::unlinkat(m_folder, m_copyName.c_str(), 0);
     }
 
-    // 0 or the error; the name is only used for the hidden copy's name. The
-    // copy is locked for as long as it exists (see removeAbandonedCopies);
-    // where the file system has no locks, nobody can take a copy for
-    // abandoned, so a failed lock is no error.
-    int create(std::string_view name)
+    // 0 or the error.
+    int create()
     {
         // Linking an unnamed file goes through /proc, so without it use a name.
         static const bool canLinkUnnamed = ::access("/proc/self/fd", X_OK) == 0;
@@ -470,59 +466,67 @@ public:
             if (errno != EOPNOTSUPP && errno != EISDIR)
                 return errno;
         }
-        constexpr int kAttempts = 100;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            const std::string copyName = newCopyName(name);
+        return nameCopy([this](const std::string &copy) {
             m_fd = UniqueFd(
-                ::openat(m_folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-            if (!m_fd && errno != EEXIST)
-                return errno;
+                ::openat(m_folder, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
             if (!m_fd)
-                continue;
+                return errno;
             ::flock(m_fd.get(), LOCK_EX);
             // Still ours: another writer may have taken it for abandoned in
             // the instant before the lock.
             struct stat held = {};
             struct stat named = {};
-            if (::fstat(m_fd.get(), &held) == 0
-                && ::fstatat(m_folder, copyName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named)) {
-                m_copyName = copyName;
-                return 0;
-            }
-        }
-        return EEXIST;
+            const bool ours = ::fstat(m_fd.get(), &held) == 0
+                && ::fstatat(m_folder, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named);
+            return ours ? 0 : EEXIST;
+        });
     }
 
     int fd() const { return m_fd.get(); }
 
     // Makes the new file the target: by linking it in where nothing stood,
     // else by renaming a named copy over the target. 0 or the error.
-    int publishAs(const std::string &name, bool replacing)
+    int publish(bool replacing)
     {
         if (m_copyName.empty()) {
             const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+            const auto linkAs = [&self, this](const std::string &copy) {
+                return ::linkat(AT_FDCWD, self.c_str(), m_folder, copy.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+            };
             if (!replacing) {
-                if (::linkat(AT_FDCWD, self.c_str(), m_folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                    return 0;
-                if (errno != EEXIST)
-                    return errno;
+                const int error = linkAs(m_name);
+                if (error != EEXIST)
+                    return error;
             }
-            std::string copyName = newCopyName(name);
-            while (::linkat(AT_FDCWD, self.c_str(), m_folder, copyName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-                if (errno != EEXIST)
-                    return errno;
-                copyName = newCopyName(name);
-            }
-            m_copyName = copyName;
+            if (const int error = nameCopy(linkAs))
+                return error;
         }
-        if (::renameat(m_folder, m_copyName.c_str(), m_folder, name.c_str()) != 0)
+        if (::renameat(m_folder, m_copyName.c_str(), m_folder, m_name.c_str()) != 0)
             return errno;
         m_copyName.clear();
         return 0;
     }
 
 private:
+    // Gives the copy a hidden name with `take`, which returns 0 or the error.
+    template <typename Take>
+    int nameCopy(const Take &take)
+    {
+        removeIfAbandoned(m_folder, copyName(m_name, 0));
+        constexpr int kAttempts = 100;
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            const std::string copy = copyName(m_name, attempt);
+            const int error = take(copy);
+            if (error == 0)
+                m_copyName = copy;
+            if (error != EEXIST)
+                return error;
+        }
+        return EEXIST;
+    }
+
     int m_folder;
+    std::string m_name;
     UniqueFd m_fd;
     std::string m_copyName;
 };
@@ -552,9 +556,8 @@ bool replaceByRename(const Target &target, QByteArrayView content)
         fail(error, target.shownPath);
     };
 
-    removeAbandonedCopies(target.folder.get(), target.name);
-    NewFile file(target.folder.get());
-    if (const int error = file.create(target.name))
+    NewFile file(target.folder.get(), target.name);
+    if (const int error = file.create())
         return giveUp(error);
     if (const int error = writeAll(file.fd(), content, false))
         return giveUp(error);
@@ -568,7 +571,7 @@ bool replaceByRename(const Target &target, QByteArrayView content)
     // the next few seconds, at about half again the cost of the whole write.
     if (::fdatasync(file.fd()) != 0)
         return giveUp(errno);
-    if (const int error = file.publishAs(target.name, earlier.has_value()))
+    if (const int error = file.publish(earlier.has_value()))
         return giveUp(error);
     return true;
 }
