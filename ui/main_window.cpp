@@ -259,9 +259,10 @@ ConfigSnapshot Form1::gatherSnapshot() const
 void Form1::createConfigFile()
 {
     if (m_outputDirectory.empty()) {
-        throw ConfigWriteError(ENOENT, QStringLiteral("Cannot write %1: the folder that holds this program cannot be "
-                                                      "found: the program file was deleted or replaced after it started")
-                                           .arg(QLatin1String(kConfigFileName)));
+        throw ConfigWriteError(ENOENT,
+                               QStringLiteral("Cannot write %1: the folder that holds this program cannot be "
+                                              "found: the program file was deleted or replaced after it started")
+                                   .arg(QLatin1String(kConfigFileName)));
     }
     WriteConfigFile(gatherSnapshot(), m_outputDirectory);
 }
