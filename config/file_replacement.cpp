@@ -52,7 +52,6 @@ public:
     }
 
     int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
     explicit operator bool() const { return m_fd >= 0; }
     // Closes now and returns 0 or the error close() gave, which for some
     // file systems is the first report of a failed write.
@@ -548,8 +547,9 @@ bool replaceByRename(const Target &target, QByteArrayView content)
             // for writing.
             struct statvfs disk = {};
             const auto held = static_cast<unsigned long long>(earlier->info.st_blocks) * 512;
-            if ((error == ENOSPC) && ::fstatvfs(target.folder.get(), &disk) == 0
-                && held + disk.f_bavail * disk.f_frsize < static_cast<unsigned long long>(content.size()))
+            if (error == ENOSPC && ::fstatvfs(target.folder.get(), &disk) == 0
+                && held + (::geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * disk.f_frsize
+                    < static_cast<unsigned long long>(content.size()))
                 fail(error, target.shownPath);
             return false;
         }
