@@ -3,6 +3,7 @@
 #include "error_report.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImageReader>
@@ -125,6 +126,15 @@ int widestFrequencyWidth(QLineEdit *box)
     return box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, 0), box).width();
 }
 
+// What the command's tooltip says: the file it writes.
+QString commandDescription(const std::filesystem::path &directory)
+{
+    if (directory.empty())
+        return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
+    return QStringLiteral("Writes %1")
+        .arg(QFile::decodeName(QByteArray::fromStdString((directory / kConfigFileName).native())));
+}
+
 } // namespace
 
 Form1::Form1(QWidget *parent)
@@ -153,6 +163,8 @@ Form1::Form1(QWidget *parent)
 
     Command1 = new QPushButton(QStringLiteral("Create Config File"), m_canvas);
     Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setToolTip(commandDescription(m_outputDirectory));
+    Command1->setAccessibleDescription(Command1->toolTip());
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
     place(Command1, kCommand1);

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -173,6 +174,19 @@ private slots:
 
         m_window->resize(m_window->size() * 2);
         QCOMPARE(geometries(*m_window), placed); // resizing moves nothing
+    }
+
+    // Run once as built and once from a program file deleted after the start
+    // (from_deleted_program.sh), where the program's folder is unknown.
+    void commandNamesTheFileItWrites()
+    {
+        const bool programDeleted = QFileInfo("/proc/self/exe").symLinkTarget().endsWith(" (deleted)");
+        const QString expected = programDeleted
+            ? "Writes ORNIVEX_CONFIG.txt into this program's folder, which is unknown"
+            : "Writes " + QCoreApplication::applicationDirPath() + "/ORNIVEX_CONFIG.txt";
+        auto *command = control("Command1");
+        QCOMPARE(command->toolTip(), expected);
+        QCOMPARE(QAccessible::queryAccessibleInterface(command)->text(QAccessible::Description), expected);
     }
 
     void tabVisitsTheControlsInOrder()
