@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include <unistd.h>
@@ -21,14 +22,17 @@ struct HeldMessage {
     QString text;
 };
 
-// What is held back while the application object is built.
-struct StartUp {
-    QtMessageHandler previousHandler = nullptr;
+// What is held back while the application object is built. Qt may log from
+// threads of its own meanwhile, hence the lock.
+struct HeldBack {
+    std::mutex lock;
+    bool holding = false;
     std::vector<HeldMessage> messages;
     int realStderr = STDERR_FILENO;
 };
 
-StartUp *g_startUp = nullptr;
+HeldBack g_heldBack;
+QtMessageHandler g_previousHandler = nullptr;
 
 // Why one platform plugin failed, from the message Qt gave about it.
 QString causeOfFailure(const QString &message)
@@ -76,17 +80,23 @@ QStringList causesOfFailure(const std::vector<HeldMessage> &messages)
 // the program ends without a core dump.
 void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (type != QtFatalMsg) {
-        g_startUp->messages.push_back({type, QByteArray(context.category), text});
+    std::unique_lock lock(g_heldBack.lock);
+    if (!g_heldBack.holding) { // logged from another thread just as the display opened
+        lock.unlock();
+        g_previousHandler(type, context, text);
         return;
     }
-    QStringList causes = causesOfFailure(g_startUp->messages);
+    if (type != QtFatalMsg) {
+        g_heldBack.messages.push_back({type, QByteArray(context.category), text});
+        return;
+    }
+    QStringList causes = causesOfFailure(g_heldBack.messages);
     if (causes.isEmpty()) // a plugin that was found stopped on its own, as eglfs does without a graphics device
         causes << QStringLiteral("Qt's platform plugin stopped (%1)").arg(text.trimmed());
     const QByteArray sentence = QStringLiteral("ORNIVEX Config cannot show its window: %1.\n")
                                     .arg(causes.join(QLatin1String(", and ")))
                                     .toLocal8Bit();
-    [[maybe_unused]] const ssize_t written = ::write(g_startUp->realStderr, sentence.constData(),
+    [[maybe_unused]] const ssize_t written = ::write(g_heldBack.realStderr, sentence.constData(),
                                                      static_cast<std::size_t>(sentence.size()));
     std::_Exit(1);
 }
@@ -95,22 +105,26 @@ void holdMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
 
 std::unique_ptr<QApplication> startApplication(int &argc, char **argv)
 {
-    StartUp startUp;
     // Libraries below Qt (Xlib on a refused X display) write to the error
     // stream directly; that goes to a scratch file, to be passed on when the
     // display opens and dropped for the one sentence when it does not.
     std::FILE *scratch = std::tmpfile();
     const int savedStderr = scratch != nullptr ? ::dup(STDERR_FILENO) : -1;
-    if (savedStderr >= 0 && ::dup2(::fileno(scratch), STDERR_FILENO) >= 0)
-        startUp.realStderr = savedStderr;
+    const bool capturing = savedStderr >= 0 && ::dup2(::fileno(scratch), STDERR_FILENO) >= 0;
+    g_heldBack.realStderr = capturing ? savedStderr : STDERR_FILENO;
+    g_heldBack.holding = true;
+    g_previousHandler = qInstallMessageHandler(holdMessage);
 
-    g_startUp = &startUp;
-    startUp.previousHandler = qInstallMessageHandler(holdMessage);
     auto app = std::make_unique<QApplication>(argc, argv);
-    qInstallMessageHandler(startUp.previousHandler);
-    g_startUp = nullptr;
 
-    if (startUp.realStderr != STDERR_FILENO) {
+    qInstallMessageHandler(g_previousHandler);
+    std::vector<HeldMessage> held;
+    {
+        const std::lock_guard lock(g_heldBack.lock);
+        g_heldBack.holding = false;
+        held.swap(g_heldBack.messages);
+    }
+    if (capturing) {
         std::fflush(stderr);
         ::dup2(savedStderr, STDERR_FILENO);
         std::rewind(scratch);
@@ -122,7 +136,7 @@ std::unique_ptr<QApplication> startApplication(int &argc, char **argv)
         ::close(savedStderr);
     if (scratch != nullptr)
         std::fclose(scratch);
-    for (const HeldMessage &message : startUp.messages)
+    for (const HeldMessage &message : held)
         qt_message_output(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
                           message.text);
     return app;

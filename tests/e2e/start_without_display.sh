@@ -73,5 +73,19 @@ row "WAYLAND_DISPLAY without the Wayland plugin" "Qt's Wayland plugin is not ins
 row "QT_QPA_PLATFORM naming a missing plugin" "Qt has no platform plugin named \"nosuch\"" "$program" \
     QT_QPA_PLATFORM=nosuch
 
+# Where the display opens, what Qt said meanwhile still reaches the error stream.
+env -i XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen "$program" -style nosuch 2>"$work/started.log" &
+started=$! deadline=$((SECONDS + 20))
+until grep -q "invalid style override 'nosuch'" "$work/started.log" \
+    || ! kill -0 "$started" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; do
+    sleep 0.1
+done
+if kill "$started" 2>/dev/null && grep -q "invalid style override 'nosuch'" "$work/started.log"; then
+    echo "ok   display opened: Qt's warnings still reach the error stream"
+else
+    echo "FAIL display opened: the program ended, or Qt's warning was lost: $(cat "$work/started.log")"
+    failures=$((failures + 1))
+fi
+
 [ "$failures" -eq 0 ] || exit 1
 [ "$skipped" -eq 0 ] || exit 77
