@@ -308,6 +308,10 @@ void Form1::applyScale()
 void Form1::fitToScreen()
 {
     const QSize canvas = m_canvas->size();
+    if (screen() == nullptr) { // no screen to fit
+        resize(canvas);
+        return;
+    }
     const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
     const QSize room = screen()->availableGeometry().size()
         - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
