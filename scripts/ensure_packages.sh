@@ -21,10 +21,10 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# What building and starting the program needs.
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core)
+# What building and starting the program needs, on X11 and natively on Wayland.
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev fonts-dejavu-core)
 # What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
-# runtimes, clang-tidy and clang-format, an X server and a keyboard driver for
-# the end-to-end test.
+# runtimes, clang-tidy and clang-format, an X server and a keyboard and mouse
+# driver, and a headless Wayland compositor for the end-to-end tests.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
-               xvfb xauth xdotool util-linux)
+               xvfb xauth xdotool util-linux weston)

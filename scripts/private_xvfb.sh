@@ -1,9 +1,10 @@
-# Sourced by the end-to-end test and bench.sh: start_private_xvfb <work dir>
-# starts an X server on a free display, without a window manager, waits until
+# Sourced by the end-to-end tests and bench.sh: start_private_xvfb <work dir>
+# [<width>x<height>] starts an X server on a free display with one screen of
+# that size (1280x1024 unless given), without a window manager, waits until
 # it accepts clients and exports DISPLAY. Sets xvfb_pid for the caller's cleanup.
 start_private_xvfb() {
-    local work=$1 deadline=$((SECONDS + 20))
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    local work=$1 size=${2:-1280x1024} deadline=$((SECONDS + 20))
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     until [ -s "$work/display" ]; do
         if [ "$SECONDS" -ge "$deadline" ]; then

@@ -3,6 +3,7 @@
 #include "error_report.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImageReader>
@@ -10,8 +11,13 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cerrno>
@@ -86,6 +92,9 @@ QSize neededSize(QWidget *widget)
     if (auto *frame = qobject_cast<QGroupBox *>(widget)) {
         QStyleOptionGroupBox option;
         option.initFrom(frame);
+        // Measured left to right: mirrored, the caption would stand at the
+        // far end of the probe rectangle, while the width it needs is the same.
+        option.direction = Qt::LeftToRight;
         option.text = frame->title();
         option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
         option.rect = QRect(0, 0, 10000, 10000);
@@ -96,6 +105,34 @@ QSize neededSize(QWidget *widget)
     if (qobject_cast<QLineEdit *>(widget))
         return {0, widget->minimumSizeHint().height()};
     return widget->sizeHint();
+}
+
+// The frequency box's width for its widest text: a minus sign and five digits.
+int widestFrequencyWidth(QLineEdit *box)
+{
+    const QFontMetrics metrics = box->fontMetrics();
+    int digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
+    // Inside its frame and margins QLineEdit keeps 2 pixels free on each side,
+    // one for the cursor and room for glyphs that reach past their advance.
+    const QMargins margins = box->textMargins() + box->contentsMargins();
+    const int text = metrics.horizontalAdvance(QLatin1Char('-')) + 5 * digit + 2 * 2 + 1
+        + std::max(0, -metrics.minLeftBearing()) + std::max(0, -metrics.minRightBearing()) + margins.left()
+        + margins.right();
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    return box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, 0), box).width();
+}
+
+// What the command's tooltip says: the file it writes.
+QString commandDescription(const std::filesystem::path &directory)
+{
+    if (directory.empty())
+        return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
+    return QStringLiteral("Writes %1")
+        .arg(QFile::decodeName(QByteArray::fromStdString((directory / kConfigFileName).native())));
 }
 
 } // namespace
@@ -110,13 +147,24 @@ Form1::Form1(QWidget *parent)
     QImageReader icon(QStringLiteral(":/icons/ornivex.png"), "png");
     icon.setAutoDetectImageFormat(false);
     setWindowIcon(QPixmap::fromImage(icon.read()));
+    m_canvas = new QWidget;
+    m_canvas->setObjectName(QStringLiteral("canvas"));
+    m_scrollArea = new QScrollArea(this);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(QMargins());
+    layout->addWidget(m_scrollArea);
+
     Frame1 = createWeaponFrame();
     Frame2 = createGrenadeFrame();
     Frame3 = createMessageFrame();
     Frame4 = createSettingsFrame();
 
-    Command1 = new QPushButton(QStringLiteral("Create Config File"), this);
+    Command1 = new QPushButton(QStringLiteral("Create Config File"), m_canvas);
     Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setToolTip(commandDescription(m_outputDirectory));
+    Command1->setAccessibleDescription(Command1->toolTip());
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
     place(Command1, kCommand1);
@@ -124,13 +172,15 @@ Form1::Form1(QWidget *parent)
             [this] { ErrorReport::runCommand(this, [this] { createConfigFile(); }); });
 
     applyScale();
+    m_scrollArea->setWidget(m_canvas);
+    fitToScreen();
     setTabOrder();
     chkWeapon.front()->setFocus();
 }
 
 QGroupBox *Form1::createFrame(const char *name, std::string_view caption, Twips twips)
 {
-    auto *frame = new QGroupBox(text(caption), this);
+    auto *frame = new QGroupBox(text(caption), m_canvas);
     frame->setObjectName(QLatin1String(name));
     place(frame, twips);
     return frame;
@@ -213,6 +263,13 @@ void Form1::applyScale()
         const QSize needed = neededSize(widget);
         scale = std::max({scale, needed.width() / double(twips.width), needed.height() / double(twips.height)});
     }
+    // The frequency box grows left into the label's unused width, so the
+    // label's text, the gap between them and the box's widest text share the
+    // row (a pixel more for rounding).
+    const int frequencyWidth = widestFrequencyWidth(txtFrequency);
+    const int labelGap = kFrequency.left - (kLabel1.left + kLabel1.width);
+    const int rowTwips = kFrequency.left + kFrequency.width - kLabel1.left - labelGap;
+    scale = std::max(scale, (Label1->sizeHint().width() + frequencyWidth + 2) / double(rowTwips));
     m_pixelsPerTwip = scale;
 
     // Scaling both edges keeps neighbours that touch in twips touching in pixels.
@@ -221,7 +278,50 @@ void Form1::applyScale()
         widget->setGeometry(QRect(QPoint(px(twips.left), px(twips.top)),
                                   QPoint(px(twips.left + twips.width) - 1, px(twips.top + twips.height) - 1)));
     }
-    resize(px(kClientArea.width), px(kClientArea.height));
+    m_canvas->resize(px(kClientArea.width), px(kClientArea.height));
+
+    // The frequency box keeps its right edge and grows left to show its
+    // widest text; the label gives up the width its text does not need.
+    QRect box = txtFrequency->geometry();
+    if (box.width() < frequencyWidth) {
+        box.setLeft(box.right() + 1 - frequencyWidth);
+        txtFrequency->setGeometry(box);
+        QRect label = Label1->geometry();
+        label.setRight(box.left() - (px(kFrequency.left) - px(kLabel1.left + kLabel1.width)) - 1);
+        Label1->setGeometry(label);
+    }
+
+    // Right to left, every control stands mirrored in its container.
+    if (layoutDirection() == Qt::RightToLeft) {
+        for (const auto &placement : m_placements) {
+            QWidget *widget = placement.first;
+            widget->setGeometry(
+                QStyle::visualRect(Qt::RightToLeft, widget->parentWidget()->rect(), widget->geometry()));
+        }
+    }
+}
+
+// A window larger than the screen's free area would leave controls out of
+// reach. It then takes the free area, less room for the window manager's
+// title bar and borders (unknown until the window is shown, so estimated
+// from the style), and the canvas scrolls; otherwise it is the canvas's size.
+void Form1::fitToScreen()
+{
+    const QSize canvas = m_canvas->size();
+    if (screen() == nullptr) { // no screen to fit
+        resize(canvas);
+        return;
+    }
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const QSize room = screen()->availableGeometry().size()
+        - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    QSize size = canvas.boundedTo(room);
+    if (size.height() < canvas.height())
+        size.setWidth(std::min(canvas.width() + m_scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
+    if (size.width() < canvas.width())
+        size.setHeight(
+            std::min(canvas.height() + m_scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
+    resize(size);
 }
 
 // Keyboard focus runs in catalogue order through every control that takes

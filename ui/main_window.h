@@ -13,6 +13,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace ornivex {
 
@@ -39,7 +40,8 @@ public:
     const std::filesystem::path &outputDirectory() const { return m_outputDirectory; }
 
     // Pixels per twip: large enough that every caption fits in the toolkit's
-    // default font, and never less than 96 dots per inch.
+    // default font, and never less than 96 dots per inch. The same in both
+    // layout directions.
     double pixelsPerTwip() const { return m_pixelsPerTwip; }
 
     ConfigSnapshot gatherSnapshot() const;
@@ -53,6 +55,7 @@ private:
     std::vector<QCheckBox *> createFlagBoxes(QGroupBox *frame, FlagGroup group, Twips (*place)(int));
     void place(QWidget *widget, Twips twips);
     void applyScale();
+    void fitToScreen();
     void setTabOrder();
 
     void createConfigFile();
@@ -69,6 +72,10 @@ private:
     QLabel *Label1 = nullptr;
     QPushButton *Command1 = nullptr;
 
+    // The controls stand on a canvas of the client area's size, which
+    // scrolls when large text makes it larger than the screen.
+    QScrollArea *m_scrollArea = nullptr;
+    QWidget *m_canvas = nullptr;
     std::vector<std::pair<QWidget *, Twips>> m_placements;
     double m_pixelsPerTwip = 1.0 / 15;
     std::filesystem::path m_outputDirectory;

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -7,6 +8,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,54 +86,43 @@ private slots:
         QCOMPARE(m_window->gatherSnapshot().messages[9].size(), 100000);
     }
 
-    void controlsStandWhereTheLayoutSays_data()
+    void everyCaptionFitsAndNothingOverlaps_data()
     {
-        QTest::addColumn<QString>("parent");
-        QTest::addColumn<QRect>("twips");
-        const auto row = [](const QString &control, const char *parent, QRect twips) {
-            QTest::newRow(qPrintable(control)) << QString::fromLatin1(parent) << twips;
-        };
-        row("Frame1", "Form1", {60, 60, 3795, 2535});
-        row("Frame2", "Form1", {3960, 60, 1755, 2535});
-        row("Frame3", "Form1", {60, 2640, 8115, 3375});
-        row("Frame4", "Form1", {5820, 60, 2355, 2535});
-        for (int i = 0; i < 14; ++i) {
-            const int width = i == 2 ? 1755 : i == 10 ? 1575 : 1335;
-            row(name("chkWeapon", i), "Frame1", {i < 7 ? 120 : 1980, 300 + 300 * (i % 7), width, 255});
-        }
-        for (int i = 0; i < 5; ++i)
-            row(name("chkGrenade", i), "Frame2", {120, 300 + 300 * i, i == 1 || i == 4 ? 1575 : 1455, 255});
-        for (int i = 0; i < 10; ++i)
-            row(name("txtMessage", i), "Frame3", {60, 240 + 300 * i, 7935, 285});
-        for (int i = 0; i < 6; ++i)
-            row(name("chkSettings", i), "Frame4", {120, 300 + 300 * i, i == 5 ? 1995 : 2055, 255});
-        row("txtFrequency", "Frame4", {1860, 2100, 375, 285});
-        row("Label1", "Frame4", {120, 2160, 1635, 255});
-        row("Command1", "Form1", {6660, 6120, 1515, 315});
+        QTest::addColumn<Qt::LayoutDirection>("direction");
+        QTest::addColumn<int>("textPercent");
+        QTest::newRow("left to right") << Qt::LeftToRight << 100;
+        QTest::newRow("right to left") << Qt::RightToLeft << 100;
+        QTest::newRow("large text, larger than the screen") << Qt::LeftToRight << 200;
+        QTest::newRow("large text, right to left") << Qt::RightToLeft << 200;
     }
 
-    void controlsStandWhereTheLayoutSays()
-    {
-        QFETCH(QString, parent);
-        QFETCH(QRect, twips);
-        QWidget *widget = control(QTest::currentDataTag());
-        QCOMPARE(widget->parentWidget()->objectName(), parent);
-        const double scale = m_window->pixelsPerTwip();
-        QVERIFY(scale >= 1.0 / 15);
-        const QRect actual = widget->geometry();
-        const QRectF expected(twips.x() * scale, twips.y() * scale, twips.width() * scale, twips.height() * scale);
-        QVERIFY2(std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1
-                     && std::abs(actual.width() - expected.width()) <= 1
-                     && std::abs(actual.height() - expected.height()) <= 1,
-                 qPrintable(
-                     QString("%1,%2 %3x%4").arg(actual.x()).arg(actual.y()).arg(actual.width()).arg(actual.height())));
-        QCOMPARE(m_window->size(), QSize(qRound(8265 * scale), qRound(6510 * scale)));
-        m_window->resize(m_window->size() * 2);
-        QCOMPARE(widget->geometry(), actual); // resizing moves nothing
-    }
-
+    // In both directions, at the default text size (which fits the 1280x1024
+    // offscreen screen of desktop_screen.json) and with large text (which does not).
     void everyCaptionFitsAndNothingOverlaps()
     {
+        QFETCH(Qt::LayoutDirection, direction);
+        QFETCH(int, textPercent);
+        const QFont defaultFont = QApplication::font();
+        const auto restore = qScopeGuard([&] {
+            QApplication::setFont(defaultFont);
+            QApplication::setLayoutDirection(Qt::LeftToRight);
+        });
+        QFont font = defaultFont;
+        font.setPointSizeF(font.pointSizeF() * textPercent / 100);
+        QApplication::setFont(font);
+        const auto leftToRight = std::make_unique<Form1>();
+        QApplication::setLayoutDirection(direction);
+        m_window = std::make_unique<Form1>();
+        m_window->setOutputDirectory(QFile::encodeName(m_dir->path()).toStdString());
+
+        // Right to left, the same scale and every control mirrored in its container.
+        QCOMPARE(m_window->pixelsPerTwip(), leftToRight->pixelsPerTwip());
+        const QHash<QString, QRect> placed = geometries(*m_window);
+        for (const auto &[controlName, geometry] : geometries(*leftToRight).asKeyValueRange()) {
+            QCOMPARE(placed[controlName],
+                     QStyle::visualRect(direction, control(controlName)->parentWidget()->rect(), geometry));
+        }
+
         for (auto *frame : m_window->findChildren<QGroupBox *>()) {
             const QFontMetrics metrics = frame->fontMetrics();
             QVERIFY2(metrics.horizontalAdvance(frame->title()) < frame->width(), qPrintable(frame->objectName()));
@@ -146,6 +139,54 @@ private slots:
             }
         }
         QVERIFY(control("Command1")->sizeHint().width() <= control("Command1")->width());
+
+        // The frequency box shows its widest text whole, from the first
+        // character (the anchor) to the last (the cursor); both rectangles
+        // are centred on their place in the text.
+        auto *frequency = control<QLineEdit>("txtFrequency");
+        frequency->setText("-32768");
+        frequency->selectAll();
+        frequency->grab(); // painting scrolls the text as far as the cursor needs
+        const int first = frequency->inputMethodQuery(Qt::ImAnchorRectangle).toRect().center().x();
+        const int last = frequency->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
+        QVERIFY2(first > 0 && last < frequency->width(),
+                 qPrintable(QString("text at %1..%2 in a box %3 wide").arg(first).arg(last).arg(frequency->width())));
+        frequency->setText("2");
+
+        // The window fits the screen; at the default size it is the client
+        // area itself. Scrolled to its far end, the command stands in sight
+        // and the mouse reaches it.
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const double scale = m_window->pixelsPerTwip();
+        const QSize clientArea(qRound(8265 * scale), qRound(6510 * scale));
+        const QSize screen = m_window->screen()->availableGeometry().size();
+        QVERIFY2(m_window->frameGeometry().size().boundedTo(screen) == m_window->frameGeometry().size(),
+                 qPrintable(QString("window %1x%2").arg(m_window->width()).arg(m_window->height())));
+        QCOMPARE(m_window->size() == clientArea, textPercent == 100);
+        for (auto *bar : m_window->findChildren<QScrollBar *>())
+            bar->setValue(bar->maximum());
+        auto *command = control("Command1");
+        const QPoint commandCenter = command->mapTo(m_window.get(), command->rect().center());
+        QVERIFY(m_window->rect().contains(commandCenter) && m_window->childAt(commandCenter) == command);
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, commandCenter);
+        QCOMPARE(readFile(m_dir->filePath("ORNIVEX_CONFIG.txt")), kInitialFile);
+
+        m_window->resize(m_window->size() * 2);
+        QCOMPARE(geometries(*m_window), placed); // resizing moves nothing
+    }
+
+    // Run once as built and once from a program file deleted after the start
+    // (from_deleted_program.sh), where the program's folder is unknown.
+    void commandNamesTheFileItWrites()
+    {
+        const bool programDeleted = QFileInfo("/proc/self/exe").symLinkTarget().endsWith(" (deleted)");
+        const QString expected = programDeleted
+            ? "Writes ORNIVEX_CONFIG.txt into this program's folder, which is unknown"
+            : "Writes " + QCoreApplication::applicationDirPath() + "/ORNIVEX_CONFIG.txt";
+        auto *command = control("Command1");
+        QCOMPARE(command->toolTip(), expected);
+        QCOMPARE(QAccessible::queryAccessibleInterface(command)->text(QAccessible::Description), expected);
     }
 
     void tabVisitsTheControlsInOrder()
@@ -236,6 +277,18 @@ private:
         if (!widget)
             qFatal("no control %s", qPrintable(objectName));
         return widget;
+    }
+
+    // Where every named control stands in its container.
+    static QHash<QString, QRect> geometries(const Form1 &window)
+    {
+        QHash<QString, QRect> placed;
+        for (QWidget *widget : window.findChildren<QWidget *>()) {
+            const QString name = widget->objectName();
+            if (!name.isEmpty() && !name.startsWith("qt_") && name != "canvas")
+                placed.insert(name, widget->geometry());
+        }
+        return placed;
     }
 
     void editWindow()

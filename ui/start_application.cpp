@@ -1,0 +1,145 @@
+#include "start_application.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include <unistd.h>
+
+namespace ornivex {
+namespace {
+
+// A message Qt gave while the application object was being built.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+
+// What is held back while the application object is built. Qt may log from
+// threads of its own meanwhile, hence the lock.
+struct HeldBack {
+    std::mutex lock;
+    bool holding = false;
+    std::vector<HeldMessage> messages;
+    int realStderr = STDERR_FILENO;
+};
+
+HeldBack g_heldBack;
+QtMessageHandler g_previousHandler = nullptr;
+
+// Why one platform plugin failed, from the message Qt gave about it.
+QString causeOfFailure(const QString &message)
+{
+    static const QRegularExpression pluginName(QStringLiteral(R"re(platform plugin "([^"]*)")re"));
+    const QString plugin = pluginName.match(message).captured(1);
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (message.startsWith(QLatin1String("Could not find"))) {
+        return plugin.startsWith(QLatin1String("wayland"))
+            ? QStringLiteral("Qt's Wayland plugin is not installed (Debian package qt6-wayland)")
+            : QStringLiteral("Qt has no platform plugin named \"%1\"").arg(plugin);
+    }
+    if (plugin == QLatin1String("xcb") && display.isEmpty()) {
+        return wayland.isEmpty()
+            ? QStringLiteral("no display is set (DISPLAY and WAYLAND_DISPLAY are empty, as outside a desktop session)")
+            : QStringLiteral("no X display is set (DISPLAY is empty)");
+    }
+    if (plugin == QLatin1String("xcb")) {
+        return QStringLiteral("the X display \"%1\" cannot be opened (no X server answers there, or it refuses "
+                              "this user)")
+            .arg(display);
+    }
+    if (plugin.startsWith(QLatin1String("wayland"))) {
+        return QStringLiteral("no Wayland compositor answers at \"%1\"")
+            .arg(wayland.isEmpty() ? QStringLiteral("wayland-0") : wayland);
+    }
+    return QStringLiteral("Qt's platform plugin \"%1\" could not start").arg(plugin);
+}
+
+// Qt names each platform plugin it tried and failed with in its own category.
+QStringList causesOfFailure(const std::vector<HeldMessage> &messages)
+{
+    QStringList causes;
+    for (const HeldMessage &message : messages) {
+        if (message.category == "qt.qpa.plugin" && message.text.contains(QLatin1String("platform plugin \"")))
+            causes << causeOfFailure(message.text);
+    }
+    causes.removeDuplicates();
+    return causes;
+}
+
+// Holds Qt's messages back. A fatal message while the application object is
+// built means the display could not be opened: it becomes one sentence, and
+// the program ends without a core dump.
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    std::unique_lock lock(g_heldBack.lock);
+    if (!g_heldBack.holding) { // logged from another thread just as the display opened
+        lock.unlock();
+        g_previousHandler(type, context, text);
+        return;
+    }
+    if (type != QtFatalMsg) {
+        g_heldBack.messages.push_back({type, QByteArray(context.category), text});
+        return;
+    }
+    QStringList causes = causesOfFailure(g_heldBack.messages);
+    if (causes.isEmpty()) // a plugin that was found stopped on its own, as eglfs does without a graphics device
+        causes << QStringLiteral("Qt's platform plugin stopped (%1)").arg(text.trimmed());
+    const QByteArray sentence = QStringLiteral("ORNIVEX Config cannot show its window: %1.\n")
+                                    .arg(causes.join(QLatin1String(", and ")))
+                                    .toLocal8Bit();
+    [[maybe_unused]] const ssize_t written = ::write(g_heldBack.realStderr, sentence.constData(),
+                                                     static_cast<std::size_t>(sentence.size()));
+    std::_Exit(1);
+}
+
+} // namespace
+
+std::unique_ptr<QApplication> startApplication(int &argc, char **argv)
+{
+    // Libraries below Qt (Xlib on a refused X display) write to the error
+    // stream directly; that goes to a scratch file, to be passed on when the
+    // display opens and dropped for the one sentence when it does not.
+    std::FILE *scratch = std::tmpfile();
+    const int savedStderr = scratch != nullptr ? ::dup(STDERR_FILENO) : -1;
+    const bool capturing = savedStderr >= 0 && ::dup2(::fileno(scratch), STDERR_FILENO) >= 0;
+    g_heldBack.realStderr = capturing ? savedStderr : STDERR_FILENO;
+    g_heldBack.holding = true;
+    g_previousHandler = qInstallMessageHandler(holdMessage);
+
+    auto app = std::make_unique<QApplication>(argc, argv);
+
+    qInstallMessageHandler(g_previousHandler);
+    std::vector<HeldMessage> held;
+    {
+        const std::lock_guard lock(g_heldBack.lock);
+        g_heldBack.holding = false;
+        held.swap(g_heldBack.messages);
+    }
+    if (capturing) {
+        std::fflush(stderr);
+        ::dup2(savedStderr, STDERR_FILENO);
+        std::rewind(scratch);
+        char buffer[4096];
+        for (std::size_t count = 0; (count = std::fread(buffer, 1, sizeof buffer, scratch)) > 0;)
+            std::fwrite(buffer, 1, count, stderr);
+    }
+    if (savedStderr >= 0)
+        ::close(savedStderr);
+    if (scratch != nullptr)
+        std::fclose(scratch);
+    for (const HeldMessage &message : held)
+        qt_message_output(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+                          message.text);
+    return app;
+}
+
+} // namespace ornivex
