@@ -10,34 +10,8 @@
 set -euo pipefail
 program=$1 grab=$2 expected=$3 shots=$4
 
-for tool in Xvfb xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed, so the program cannot be driven in a real X server"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d)
-xvfb_pid='' app_pid=''
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*"; exit 1; }
-
-# Polls a command until it succeeds or the deadline (in seconds) passes.
-wait_for() {
-    local seconds=$1; shift
-    local deadline=$((SECONDS + seconds))
-    until "$@" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
+source "$(dirname "$0")/session.sh"
+skip_without Xvfb xdotool
 
 windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
 one_window_named() { [ "$(windows_named "$1" | wc -l)" -eq 1 ]; }

@@ -10,23 +10,8 @@
 set -euo pipefail
 build=$1 expected=$2
 
-for tool in Xvfb xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed, so the program cannot be driven in a real X server"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d)
-xvfb_pid='' app_pid=''
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/session.sh"
+skip_without Xvfb xdotool
 
 source "$(dirname "$0")/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" 1366x768 || fail "no X server"
@@ -45,12 +30,8 @@ start() {
     [ $# -eq 0 ] || shift
     env "${variables[@]}" "$program" "$@" 2>"$work/app.log" &
     app_pid=$!
-    local deadline=$((SECONDS + 30))
-    until window=$(xdotool search --onlyvisible --pid "$app_pid" --name '^ORNIVEX_CONFIG$' 2>/dev/null); do
-        kill -0 "$app_pid" 2>/dev/null || fail "the program ended: $(cat "$work/app.log")"
-        [ "$SECONDS" -lt "$deadline" ] || fail "the window did not appear: $(cat "$work/app.log")"
-        sleep 0.1
-    done
+    wait_for 30 eval 'window=$(xdotool search --onlyvisible --pid "$app_pid" --name "^ORNIVEX_CONFIG\$")' \
+        || fail "the window did not appear: $(cat "$work/app.log")"
     eval "$(xdotool getwindowgeometry --shell "$window" | tr 'A-Z' 'a-z' | grep -E '^(x|y|width|height)=[0-9]+$')"
 }
 stop() { kill "$app_pid"; wait "$app_pid" 2>/dev/null || true; app_pid=''; }
@@ -78,11 +59,7 @@ xdotool click --repeat 40 --delay 10 5 click --repeat 40 --delay 10 7
 read -r x y < <(awk -v w="$width" -v h="$height" -v s="$scale" \
     'BEGIN { printf "%d %d\n", w - 848 * s - 28, h - 232 * s - 28 }')
 xdotool mousemove --window "$window" "$x" "$y" click 1
-deadline=$((SECONDS + 10))
-until [ -s "$work/server/ORNIVEX_CONFIG.txt" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "the mouse did not reach \"Create Config File\" at $x,$y"
-    sleep 0.1
-done
+wait_for 10 test -s "$work/server/ORNIVEX_CONFIG.txt" || fail "the mouse did not reach \"Create Config File\" at $x,$y"
 stop
 cmp "$expected" "$work/server/ORNIVEX_CONFIG.txt" || fail "the file differs from the initial state"
 echo "ok: the mouse pressed \"Create Config File\" at $x,$y; the file is in the server folder"

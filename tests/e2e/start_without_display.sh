@@ -6,14 +6,7 @@
 set -uo pipefail
 program=$1 qt_plugins=$2
 
-work=$(mktemp -d)
-xvfb_pid=''
-cleanup() {
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/session.sh"
 mkdir -m 700 "$work/run"
 
 # A copy whose qt.conf points at Qt's plugins less the Wayland ones, as where
@@ -34,10 +27,7 @@ refused=''
 if command -v Xvfb >/dev/null && command -v xauth >/dev/null; then
     xauth -q -f "$work/cookie" add :0 . "$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')" 2>/dev/null
     Xvfb -displayfd 3 -auth "$work/cookie" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    xvfb_pid=$!
-    deadline=$((SECONDS + 20))
-    until [ -s "$work/display" ] || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.1; done
-    [ -s "$work/display" ] && refused=":$(head -n1 "$work/display")"
+    wait_for 20 test -s "$work/display" && refused=":$(head -n1 "$work/display")"
 fi
 
 failures=0 skipped=0
@@ -75,12 +65,8 @@ row "QT_QPA_PLATFORM naming a missing plugin" "Qt has no platform plugin named \
 
 # Where the display opens, what Qt said meanwhile still reaches the error stream.
 env -i XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen "$program" -style nosuch 2>"$work/started.log" &
-started=$! deadline=$((SECONDS + 20))
-until grep -q "invalid style override 'nosuch'" "$work/started.log" \
-    || ! kill -0 "$started" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; do
-    sleep 0.1
-done
-if kill "$started" 2>/dev/null && grep -q "invalid style override 'nosuch'" "$work/started.log"; then
+started=$!
+if wait_for 20 grep -q "invalid style override 'nosuch'" "$work/started.log" && kill "$started" 2>/dev/null; then
     echo "ok   display opened: Qt's warnings still reach the error stream"
 else
     echo "FAIL display opened: the program ended, or Qt's warning was lost: $(cat "$work/started.log")"

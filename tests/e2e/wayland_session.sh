@@ -8,37 +8,13 @@
 set -euo pipefail
 program=$1
 
-if ! command -v weston >/dev/null; then
-    echo "SKIP: weston is not installed, so there is no Wayland compositor to map the window"
-    exit 77
-fi
-
-work=$(mktemp -d)
-weston_pid='' app_pid=''
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$weston_pid" ] && kill "$weston_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
-# Polls a command until it succeeds or the deadline (in seconds) passes.
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
+source "$(dirname "$0")/session.sh"
+skip_without weston
 
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR=$work/run
 unset DISPLAY QT_QPA_PLATFORM
 weston --backend=headless-backend.so --socket=ornivex-test --idle-time=0 --no-config >"$work/weston.log" 2>&1 &
-weston_pid=$!
 wait_for 20 test -S "$work/run/ornivex-test" || fail "weston did not start: $(cat "$work/weston.log")"
 
 # Mapped: after the first acknowledged configure of the toplevel titled
@@ -68,10 +44,5 @@ mapped() {
 : >"$work/app.log"
 WAYLAND_DISPLAY=ornivex-test QT_QPA_PLATFORM=wayland WAYLAND_DEBUG=client "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
-deadline=$((SECONDS + 30))
-until mapped; do
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended: $(grep -v '^\[' "$work/app.log" | head -20)"
-    [ "$SECONDS" -lt "$deadline" ] || fail "the window did not map: $(grep -v '^\[' "$work/app.log" | head -20)"
-    sleep 0.1
-done
+wait_for 30 mapped || fail "the window did not map: $(grep -v '^\[' "$work/app.log" | head -20)"
 echo "ok: the window maps under weston's headless compositor through Qt's Wayland plugin"
