@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the program in Release into build-bench/, measures it and prints two
+# Builds the program in Release into build-bench/, measures it and prints three
 # tables: the figures with targets, each against a floor taken in the same
-# run; and the time to write the file against the size of one message, both
-# ways the writer can go. Exits non-zero when a ratio misses its target.
+# run; the time to write the file against the size of one message, both ways
+# the writer can go; and what the idle window costs while it holds such a
+# message. Exits non-zero when a ratio misses its target.
 #
 # Every ratio is taken pair by pair, program and floor measured side by side,
 # and given as the median of the pairs with their interquartile range (IQR).
@@ -11,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind util-linux
+ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind xdotool xclip util-linux
 
 build='build-bench'
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORNIVEX_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
@@ -106,6 +107,9 @@ start_to_window=$(awk '$1 == "start_ms" { print $2, $3 }' "$results/window.txt" 
 idle_memory=$(awk '$1 == "rss_kib" { print $2, $3 }' "$results/window.txt" | paired)
 
 message_sizes=(1000 10000 100000 1000000 10000000)
+echo "Measuring the idle window holding messages of up to 10 MB..."
+"${on_program_core[@]}" bench/loaded_window_cost.sh "$build/ui/ornivex-config" "$work/loaded" 0 "${message_sizes[@]}" \
+    >"$results/loaded_window.txt"
 
 missed=0
 table_line() { printf '%-40s | %10s | %10s | %6s | %5s | %s\n' "$@"; }
@@ -155,5 +159,13 @@ for size in "${message_sizes[@]}"; do
         "$in_place" "$in_place_floor" "$in_place_ratio" "$in_place_spread"
 done
 
+echo
+echo "The idle window with message 0 holding the text, its box focused (the cursor blinking) or not"
+printf '%-13s | %15s %14s | %15s %14s\n' message 'focused CPU %' 'peak RSS MiB' 'unfocused CPU %' 'peak RSS MiB'
+while read -r _ size focused_cpu focused_peak unfocused_cpu unfocused_peak; do
+    label=$([ "$size" -eq 0 ] && echo 'initial texts' || size_label "$size")
+    printf '%-13s | %15.1f %14d | %15.1f %14d\n' "$label" "$focused_cpu" "$((focused_peak / 1024))" \
+        "$unfocused_cpu" "$((unfocused_peak / 1024))"
+done <"$results/loaded_window.txt"
 echo "Every run and the raw figures are in $results/."
 exit "$missed"
