@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds the program in Release into build-bench/, measures it against floors
-# taken in the same run and prints one table. Exits non-zero when a ratio
-# misses its target. The machine may be busy with other work, which is why
-# every figure is a ratio and every floor is measured alongside.
+# Builds the program in Release into build-bench/, measures it and prints three
+# tables: the figures with targets, each against a floor taken in the same
+# run; the time to write the file against the size of one message, both ways
+# the writer can go; and what the idle window costs while it holds such a
+# message. Exits non-zero when a ratio misses its target.
+#
+# Every ratio is taken pair by pair, program and floor measured side by side,
+# and given as the median of the pairs with their interquartile range (IQR).
+# The figures are meant for an otherwise idle machine; the load at the start
+# and at the end is printed with them.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind
+ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind xdotool xclip util-linux
 
 build='build-bench'
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORNIVEX_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
@@ -23,25 +29,49 @@ cleanup() {
 }
 trap cleanup EXIT
 
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "Load average at the start: $(load_average)"
+
 # Writing the file and the frequency rule. The files are written under the
 # build folder, that is on the disk that holds the checkout, for the program
-# and the floor alike: /tmp may be a tmpfs, where flushing to disk costs nothing.
+# and the floors alike: /tmp may be a tmpfs, where flushing to disk costs
+# nothing. Each write benchmark alternates the program and its floor write by
+# write; random interleaving runs every benchmark once per round, in a new
+# order each round.
 scratch=$build/scratch
 rm -rf "$scratch" && mkdir -p "$scratch"
 echo "Timing the file writer and the frequency rule; files go to $scratch ($(findmnt -n -o FSTYPE -T "$scratch"))..."
-"$build/bench/config_write_bench" "$scratch" --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
-    --benchmark_format=csv >"$results/config_write_bench.csv" 2>"$results/config_write_bench.log"
-# Median of one benchmark: real time (column 3) for the writers, which wait
-# for the disk, CPU time (column 4) for the frequency rule.
-median() {
-    awk -F, -v name="\"$1_median\"" -v column="$2" '$1 == name { printf "%.1f", $column; found = 1 }
-        END { if (!found) { print "no median for " name > "/dev/stderr"; exit 1 } }' "$results/config_write_bench.csv"
+writer_csv=$results/config_write_bench.csv
+"$build/bench/config_write_bench" "$scratch" --benchmark_repetitions=15 --benchmark_min_time=0.2 \
+    --benchmark_enable_random_interleaving=true --benchmark_format=csv >"$writer_csv" 2>"$results/config_write_bench.log"
+if grep -q ',true,' "$writer_csv"; then
+    echo "A benchmark failed:" >&2
+    grep ',true,' "$writer_csv" >&2
+    exit 1
+fi
+rm -rf "$scratch"
+
+# write_pairs <way>/floor:<floor's way>/<message size>: the program's and the
+# floor's microseconds per write, one repetition a line, in the order they
+# ran. The first round only warms up the disk and the folders.
+write_pairs() {
+    awk -F, -v prefix="\"WriteConfigFile/$1/" '
+        NR == 1 { for (i = 1; i <= NF; i++) column[$i] = i; next }
+        index($1, prefix) == 1 && $1 !~ /_(mean|median|stddev|cv)"$/ {
+            print $column["\"program_us\""], $column["\"floor_us\""]; found = 1
+        }
+        END { if (!found) { print "no repetitions of " prefix > "/dev/stderr"; exit 1 } }' "$writer_csv" | tail -n +2
 }
-write_program=$(median WriteConfigFile/real_time 3)
-write_in_place=$(median WriteConfigFileInPlace/real_time 3)
-write_floor=$(median PosixFloor/real_time 3)
-frequency_short=$(median benchIsFrequencyNumber/short 4)
-frequency_mixed=$(median benchIsFrequencyNumber/mixed 4)
+paired() { awk -f bench/paired_ratio.awk; }
+# Median CPU time (column 4) of a benchmark that does not wait for the disk.
+median_cpu_time() {
+    awk -F, -v name="\"$1_median\"" '$1 == name { printf "%.1f", $4; found = 1 }
+        END { if (!found) { print "no median for " name > "/dev/stderr"; exit 1 } }' "$writer_csv"
+}
+write_by_rename=$(write_pairs rename/floor:rename/0 | paired)
+write_in_place=$(write_pairs in-place/floor:rename/0 | paired)
+frequency_short=$(median_cpu_time benchIsFrequencyNumber/short)
+frequency_mixed=$(median_cpu_time benchIsFrequencyNumber/mixed)
 
 # Heap allocations per call for short texts: the difference between two
 # runs under valgrind that differ only in the number of calls.
@@ -54,44 +84,88 @@ allocations_many=$(heap_allocations 20000)
 allocations_per_call=$(awk -v many="$allocations_many" -v few="$allocations_few" \
     'BEGIN { printf "%.2f", (many - few) / 10000 }')
 
-# Start to window, under a private X server without a window manager.
-echo "Timing start to window..."
+# The window, under a private X server without a window manager. On two
+# cores, a start of the program keeps three threads busy (its own two and the
+# X server's), and the scheduler moving them between the cores made single
+# starts vary by a third. So the X server gets the first core, and the
+# programs, and the tools that drive and time them, the second.
 source scripts/private_xvfb.sh
 start_private_xvfb "$work"
-# A runtime folder of its own spares both programs Qt's warning about a missing one.
+on_program_core=()
+if [ "$(nproc)" -ge 2 ]; then
+    taskset -p -c 0 "$xvfb_pid" >/dev/null
+    on_program_core=(taskset -c 1)
+fi
+# A runtime folder of its own spares the programs Qt's warning about a missing one.
 mkdir -m 700 "$work/runtime" "$work/cwd"
 export XDG_RUNTIME_DIR=$work/runtime
-"$build/bench/window_start_bench" 9 "$work/cwd" "$results/window_programs.log" \
+
+echo "Timing start to window..."
+"${on_program_core[@]}" "$build/bench/window_start_bench" 31 "$work/cwd" "$results/window_programs.log" \
     "$build/ui/ornivex-config" "$build/bench/minimal_window" >"$results/window.txt" 2>"$results/window_runs.log"
-read -r _ start_program start_floor < <(grep '^start_ms' "$results/window.txt")
-read -r _ rss_program rss_floor < <(grep '^rss_kib' "$results/window.txt")
+start_to_window=$(awk '$1 == "start_ms" { print $2, $3 }' "$results/window.txt" | paired)
+idle_memory=$(awk '$1 == "rss_kib" { print $2, $3 }' "$results/window.txt" | paired)
+
+message_sizes=(1000 10000 100000 1000000 10000000)
+echo "Measuring the idle window holding messages of up to 10 MB..."
+"${on_program_core[@]}" bench/loaded_window_cost.sh "$build/ui/ornivex-config" "$work/loaded" 0 "${message_sizes[@]}" \
+    >"$results/loaded_window.txt"
 
 missed=0
-table_line() { printf '%-40s | %10s | %10s | %6s | %s\n' "$@"; }
-# row <figure> <program> [<floor> <target ratio>]
+table_line() { printf '%-40s | %10s | %10s | %6s | %5s | %s\n' "$@"; }
+# row <figure> <format> [<program> <floor> <ratio> <IQR> <target ratio>]
+# or row <figure> <value>
 row() {
     if [ $# -eq 2 ]; then
-        table_line "$1" "$2" '' '' ''
+        table_line "$1" "$2" '' '' '' ''
         return
     fi
-    local ratio
-    ratio=$(awk -v program="$2" -v floor="$3" 'BEGIN { printf "%.2f", program / floor }')
-    local verdict="<= $4"
-    if ! awk -v ratio="$ratio" -v target="$4" 'BEGIN { exit !(ratio <= target) }'; then
+    local verdict="<= $7"
+    if ! awk -v ratio="$5" -v target="$7" 'BEGIN { exit !(ratio <= target) }'; then
         verdict+="  MISSED"
         missed=1
     fi
-    table_line "$1" "$2" "$3" "$ratio" "$verdict"
+    table_line "$1" "$(printf "$2" "$3")" "$(printf "$2" "$4")" "$(printf '%.2f' "$5")" "$(printf '%.2f' "$6")" "$verdict"
 }
 
 echo
-table_line figure program floor ratio target
-row 'write ORNIVEX_CONFIG.txt (us)' "$write_program" "$write_floor" 1.30
-row 'write in place, 2 hard links (us)' "$write_in_place" "$write_floor" 1.30
-row 'IsFrequencyNumber, short texts (ns/call)' "$frequency_short"
-row 'IsFrequencyNumber, mixed texts (ns/call)' "$frequency_mixed"
-row 'IsFrequencyNumber, short: allocs/call' "$allocations_per_call"
-row 'start to window mapped (ms)' "$start_program" "$start_floor" 1.10
-row 'idle resident memory (KiB)' "$rss_program" "$rss_floor" 1.10
+echo "Load average at the end: $(load_average)"
+echo
+table_line figure program floor ratio IQR target
+# shellcheck disable=SC2046 # each figure is four words: program, floor, ratio, IQR
+{
+    row 'write ORNIVEX_CONFIG.txt (us)' '%.1f' $write_by_rename 1.30
+    row 'write in place, 2 hard links (us)' '%.1f' $write_in_place 1.30
+    row 'IsFrequencyNumber, short texts (ns/call)' "$frequency_short"
+    row 'IsFrequencyNumber, mixed texts (ns/call)' "$frequency_mixed"
+    row 'IsFrequencyNumber, short: allocs/call' "$allocations_per_call"
+    row 'start to window mapped (ms)' '%.1f' $start_to_window 1.10
+    row 'idle resident memory (KiB)' '%.0f' $idle_memory 1.10
+}
+
+size_label() {
+    awk -v size="$1" 'BEGIN { if (size >= 1000000) printf "%d MB", size / 1000000; else printf "%d KB", size / 1000 }'
+}
+
+echo
+echo "Writing the file with message 0 holding the text (times in us; each way against the floor that writes"
+echo "the same bytes the same way: a new file renamed over the old one, or the old one overwritten)"
+printf '%-8s | %10s %10s %6s %5s | %10s %10s %6s %5s\n' message 'by rename' floor ratio IQR 'in place' floor ratio IQR
+for size in "${message_sizes[@]}"; do
+    read -r rename rename_floor rename_ratio rename_spread < <(write_pairs rename/floor:rename/"$size" | paired)
+    read -r in_place in_place_floor in_place_ratio in_place_spread < <(write_pairs in-place/floor:in-place/"$size" | paired)
+    printf '%-8s | %10.1f %10.1f %6.2f %5.2f | %10.1f %10.1f %6.2f %5.2f\n' "$(size_label "$size")" \
+        "$rename" "$rename_floor" "$rename_ratio" "$rename_spread" \
+        "$in_place" "$in_place_floor" "$in_place_ratio" "$in_place_spread"
+done
+
+echo
+echo "The idle window with message 0 holding the text, its box focused (the cursor blinking) or not"
+printf '%-13s | %15s %14s | %15s %14s\n' message 'focused CPU %' 'peak RSS MiB' 'unfocused CPU %' 'peak RSS MiB'
+while read -r _ size focused_cpu focused_peak unfocused_cpu unfocused_peak; do
+    label=$([ "$size" -eq 0 ] && echo 'initial texts' || size_label "$size")
+    printf '%-13s | %15.1f %14d | %15.1f %14d\n' "$label" "$focused_cpu" "$((focused_peak / 1024))" \
+        "$unfocused_cpu" "$((unfocused_peak / 1024))"
+done <"$results/loaded_window.txt"
 echo "Every run and the raw figures are in $results/."
 exit "$missed"

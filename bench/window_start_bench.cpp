@@ -1,9 +1,10 @@
 // Starts two programs in turn under the X server named by DISPLAY and
 // measures for each start the time until its window is mapped, then its
-// resident memory once it sits idle. Prints the medians:
+// resident memory once it sits idle. Each run starts both, one right after
+// the other, and prints the pair:
 //     start_ms <program> <floor>
 //     rss_kib <program> <floor>
-// and every single run on standard error.
+// Every single start is also logged on standard error.
 //
 // Without a window manager a top-level window is a child of the root window,
 // so selecting SubstructureNotify on the root reports its MapNotify the
@@ -13,7 +14,6 @@
 
 #include <xcb/xcb.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -23,7 +23,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -142,8 +141,8 @@ std::optional<long> settledResidentKib(pid_t pid, Clock::time_point deadline)
 }
 
 struct Launch {
-    double startMilliseconds;
-    long residentKib;
+    double startMilliseconds = 0;
+    long residentKib = 0;
 };
 
 // Both programs start the same way: same environment, same working
@@ -184,19 +183,6 @@ std::string absolutePath(const char *path)
     return result;
 }
 
-template <typename T>
-T median(std::vector<T> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-struct Samples {
-    std::vector<double> startMilliseconds;
-    std::vector<long> residentKib;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -215,23 +201,26 @@ int main(int argc, char **argv)
     const std::string programs[2] = {absolutePath(argv[4]), absolutePath(argv[5])};
 
     MapWatcher watcher;
-    // One untimed start each brings libraries and fonts into the page cache.
-    for (const std::string &program : programs)
-        launch(watcher, program, workingDirectory, logPath);
+    // One start each that does not count brings libraries and fonts into the
+    // page cache: after a build or a while without use the first start takes
+    // several times as long.
+    for (const std::string &program : programs) {
+        const Launch result = launch(watcher, program, workingDirectory, logPath);
+        std::fprintf(stderr, "%s: mapped after %.1f ms, idle at %ld KiB (warm-up, not counted)\n", program.c_str(),
+                     result.startMilliseconds, result.residentKib);
+    }
 
     // Alternating which goes first spreads any drift in machine load evenly.
-    Samples samples[2];
     for (int run = 0; run < runs; ++run) {
+        Launch pair[2];
         for (int turn = 0; turn < 2; ++turn) {
             const int which = run % 2 == 0 ? turn : 1 - turn;
-            const Launch result = launch(watcher, programs[which], workingDirectory, logPath);
-            samples[which].startMilliseconds.push_back(result.startMilliseconds);
-            samples[which].residentKib.push_back(result.residentKib);
+            pair[which] = launch(watcher, programs[which], workingDirectory, logPath);
             std::fprintf(stderr, "%s: mapped after %.1f ms, idle at %ld KiB\n", programs[which].c_str(),
-                         result.startMilliseconds, result.residentKib);
+                         pair[which].startMilliseconds, pair[which].residentKib);
         }
+        std::printf("start_ms %.2f %.2f\n", pair[0].startMilliseconds, pair[1].startMilliseconds);
+        std::printf("rss_kib %ld %ld\n", pair[0].residentKib, pair[1].residentKib);
     }
-    std::printf("start_ms %.1f %.1f\n", median(samples[0].startMilliseconds), median(samples[1].startMilliseconds));
-    std::printf("rss_kib %ld %ld\n", median(samples[0].residentKib), median(samples[1].residentKib));
     return 0;
 }
