@@ -39,18 +39,21 @@ char toWindows1252(char16_t unit)
 
 QByteArray toAnsiCodePage(QStringView text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
+    // One byte per character at most: fill a buffer of that size and cut it
+    // to what was written, rather than appending byte by byte.
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         // A surrogate pair is one character and so becomes one '?'.
         if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
             ++i;
-            bytes.append('?');
+            *out++ = '?';
             continue;
         }
-        bytes.append(toWindows1252(unit));
+        *out++ = toWindows1252(unit);
     }
+    bytes.truncate(out - bytes.constData());
     return bytes;
 }
 

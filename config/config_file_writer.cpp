@@ -102,12 +102,15 @@ std::size_t flagSlot(FlagGroup group, int index)
     return static_cast<std::size_t>(slot);
 }
 
-// A line break inside a message would add lines or sections to the file.
-QString onOneLine(QString text)
+// A message in the code page, on one line: a line break inside it would add
+// lines or sections to the file. CR and LF bytes come only from CR and LF, so
+// they are replaced after the conversion, in one pass over the bytes.
+QByteArray messageLine(QStringView text)
 {
-    text.replace(u'\r', u' ');
-    text.replace(u'\n', u' ');
-    return text;
+    QByteArray bytes = toAnsiCodePage(text);
+    std::replace_if(
+        bytes.begin(), bytes.end(), [](char byte) { return byte == '\r' || byte == '\n'; }, ' ');
+    return bytes;
 }
 
 } // namespace
@@ -207,7 +210,7 @@ QByteArray FormatConfigFile(const ConfigSnapshot &snapshot)
         out.append('<');
         out.append(static_cast<char>('0' + i));
         out.append('>');
-        line(toAnsiCodePage(onOneLine(snapshot.messages.at(static_cast<std::size_t>(i)))));
+        line(messageLine(snapshot.messages.at(static_cast<std::size_t>(i))));
     }
     return out;
 }
