@@ -1,16 +1,19 @@
 // Starts two programs in turn under the X server named by DISPLAY and
-// measures for each start the time until its window is mapped, then its
-// resident memory once it sits idle. Each run starts both, one right after
-// the other, and prints the pair:
+// measures for each start the time until its window is mapped and, in the
+// first runs, its resident memory once it sits idle. Each run starts both,
+// one right after the other, and prints the pair:
 //     start_ms <program> <floor>
-//     rss_kib <program> <floor>
-// Every single start is also logged on standard error.
+//     rss_kib <program> <floor>       (the first <memory runs> runs only)
+// Every single start is also logged on standard error. The resident size
+// varies by a few KiB at most, while a start varies by a third, so the
+// starts get many more pairs; a start whose memory is not measured ends as
+// soon as its window is mapped.
 //
 // Without a window manager a top-level window is a child of the root window,
 // so selecting SubstructureNotify on the root reports its MapNotify the
 // moment the server maps it.
 //
-// usage: window_start_bench <runs> <working directory> <log file> <program> <floor program>
+// usage: window_start_bench <runs> <memory runs> <working directory> <log file> <program> <floor program>
 
 #include <xcb/xcb.h>
 
@@ -26,8 +29,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <set>
 
 namespace {
 
@@ -140,6 +147,37 @@ std::optional<long> settledResidentKib(pid_t pid, Clock::time_point deadline)
     return last;
 }
 
+// Locks every file the process maps (its program, libraries, plugins, fonts,
+// caches) into memory for as long as the benchmark runs. This machine's
+// memory manager pages out file pages that were not used for a few seconds
+// (DAMON's pageout), so without the lock a start would now and then fault
+// some of them back from the disk, and the program, which touches more of
+// them than the floor, more often.
+void lockFilesMappedBy(pid_t pid)
+{
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::set<std::string> files;
+    std::string line;
+    while (std::getline(maps, line)) {
+        const std::size_t path = line.find(" /");
+        if (path != std::string::npos)
+            files.insert(line.substr(path + 1));
+    }
+    for (const std::string &file : files) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info { };
+        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        void *pages = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (pages == MAP_FAILED || ::mlock(pages, static_cast<std::size_t>(info.st_size)) != 0)
+            std::fprintf(stderr, "window_start_bench: cannot lock %s in memory\n", file.c_str());
+    }
+}
+
 struct Launch {
     double startMilliseconds = 0;
     long residentKib = 0;
@@ -148,7 +186,7 @@ struct Launch {
 // Both programs start the same way: same environment, same working
 // directory, output into the same log.
 Launch launch(MapWatcher &watcher, const std::string &program, const std::string &workingDirectory,
-              const std::string &logPath)
+              const std::string &logPath, bool measureMemory, bool lockItsFiles = false)
 {
     watcher.discardPendingEvents();
     const auto startedAt = Clock::now();
@@ -163,7 +201,10 @@ Launch launch(MapWatcher &watcher, const std::string &program, const std::string
         ::_exit(127);
     }
     const auto mappedAt = watcher.waitForTopLevelMap(child, startedAt + 30s);
-    const auto resident = mappedAt ? settledResidentKib(child, *mappedAt + 30s) : std::nullopt;
+    const auto resident = mappedAt && measureMemory ? settledResidentKib(child, *mappedAt + 30s)
+                                                    : std::optional<long>(0);
+    if (resident && lockItsFiles)
+        lockFilesMappedBy(child);
     ::kill(child, SIGTERM);
     ::waitpid(child, nullptr, 0);
     if (!mappedAt)
@@ -187,25 +228,27 @@ std::string absolutePath(const char *path)
 
 int main(int argc, char **argv)
 {
-    if (argc != 6) {
-        std::fputs("usage: window_start_bench <runs> <working directory> <log file> <program> <floor program>\n",
+    if (argc != 7) {
+        std::fputs("usage: window_start_bench <runs> <memory runs> <working directory> <log file> <program> "
+                   "<floor program>\n",
                    stderr);
         return 2;
     }
     const int runs = std::atoi(argv[1]);
-    const std::string workingDirectory = argv[2];
-    const std::string logPath = argv[3];
-    if (runs < 1)
-        die("runs must be at least 1");
+    const int memoryRuns = std::atoi(argv[2]);
+    const std::string workingDirectory = argv[3];
+    const std::string logPath = argv[4];
+    if (runs < 1 || memoryRuns < 1 || memoryRuns > runs)
+        die("runs must be at least 1, and memory runs from 1 to runs");
     // Absolute paths, since each program starts in the working directory.
-    const std::string programs[2] = {absolutePath(argv[4]), absolutePath(argv[5])};
+    const std::string programs[2] = {absolutePath(argv[5]), absolutePath(argv[6])};
 
     MapWatcher watcher;
     // One start each that does not count brings libraries and fonts into the
-    // page cache: after a build or a while without use the first start takes
-    // several times as long.
+    // page cache, where they are then locked: after a build or a while
+    // without use the first start takes several times as long.
     for (const std::string &program : programs) {
-        const Launch result = launch(watcher, program, workingDirectory, logPath);
+        const Launch result = launch(watcher, program, workingDirectory, logPath, true, true);
         std::fprintf(stderr, "%s: mapped after %.1f ms, idle at %ld KiB (warm-up, not counted)\n", program.c_str(),
                      result.startMilliseconds, result.residentKib);
     }
@@ -215,12 +258,13 @@ int main(int argc, char **argv)
         Launch pair[2];
         for (int turn = 0; turn < 2; ++turn) {
             const int which = run % 2 == 0 ? turn : 1 - turn;
-            pair[which] = launch(watcher, programs[which], workingDirectory, logPath);
+            pair[which] = launch(watcher, programs[which], workingDirectory, logPath, run < memoryRuns);
             std::fprintf(stderr, "%s: mapped after %.1f ms, idle at %ld KiB\n", programs[which].c_str(),
                          pair[which].startMilliseconds, pair[which].residentKib);
         }
         std::printf("start_ms %.2f %.2f\n", pair[0].startMilliseconds, pair[1].startMilliseconds);
-        std::printf("rss_kib %ld %ld\n", pair[0].residentKib, pair[1].residentKib);
+        if (run < memoryRuns)
+            std::printf("rss_kib %ld %ld\n", pair[0].residentKib, pair[1].residentKib);
     }
     return 0;
 }

@@ -147,14 +147,8 @@ Form1::Form1(QWidget *parent)
     QImageReader icon(QStringLiteral(":/icons/ornivex.png"), "png");
     icon.setAutoDetectImageFormat(false);
     setWindowIcon(QPixmap::fromImage(icon.read()));
-    m_canvas = new QWidget;
+    m_canvas = new QWidget(this);
     m_canvas->setObjectName(QStringLiteral("canvas"));
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(QMargins());
-    layout->addWidget(m_scrollArea);
 
     Frame1 = createWeaponFrame();
     Frame2 = createGrenadeFrame();
@@ -172,7 +166,6 @@ Form1::Form1(QWidget *parent)
             [this] { ErrorReport::runCommand(this, [this] { createConfigFile(); }); });
 
     applyScale();
-    m_scrollArea->setWidget(m_canvas);
     fitToScreen();
     setTabOrder();
     chkWeapon.front()->setFocus();
@@ -304,23 +297,36 @@ void Form1::applyScale()
 // A window larger than the screen's free area would leave controls out of
 // reach. It then takes the free area, less room for the window manager's
 // title bar and borders (unknown until the window is shown, so estimated
-// from the style), and the canvas scrolls; otherwise it is the canvas's size.
+// from the style), and the canvas scrolls inside it. Otherwise the window is
+// the canvas's size and needs no scroll area, which spares every start the
+// scroll area's widgets.
 void Form1::fitToScreen()
 {
     const QSize canvas = m_canvas->size();
-    if (screen() == nullptr) { // no screen to fit
+    QSize room = canvas;
+    if (screen() != nullptr) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+        room = screen()->availableGeometry().size()
+            - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    }
+    if (canvas.boundedTo(room) == canvas) {
         resize(canvas);
         return;
     }
-    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-    const QSize room = screen()->availableGeometry().size()
-        - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    auto *scrollArea = new QScrollArea(this);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
+    scrollArea->setWidget(m_canvas);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(QMargins());
+    layout->addWidget(scrollArea);
+
     QSize size = canvas.boundedTo(room);
     if (size.height() < canvas.height())
-        size.setWidth(std::min(canvas.width() + m_scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
+        size.setWidth(std::min(canvas.width() + scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
     if (size.width() < canvas.width())
         size.setHeight(
-            std::min(canvas.height() + m_scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
+            std::min(canvas.height() + scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
     resize(size);
 }
 

@@ -13,7 +13,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QScrollArea;
 
 namespace ornivex {
 
@@ -74,7 +73,6 @@ private:
 
     // The controls stand on a canvas of the client area's size, which
     // scrolls when large text makes it larger than the screen.
-    QScrollArea *m_scrollArea = nullptr;
     QWidget *m_canvas = nullptr;
     std::vector<std::pair<QWidget *, Twips>> m_placements;
     double m_pixelsPerTwip = 1.0 / 15;

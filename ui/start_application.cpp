@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace ornivex {
@@ -108,7 +109,10 @@ std::unique_ptr<QApplication> startApplication(int &argc, char **argv)
     // Libraries below Qt (Xlib on a refused X display) write to the error
     // stream directly; that goes to a scratch file, to be passed on when the
     // display opens and dropped for the one sentence when it does not.
-    std::FILE *scratch = std::tmpfile();
+    // A file in memory, not in /tmp: creating a file on disk can wait for the
+    // file system's journal, and /tmp may be full or read-only.
+    const int scratchFd = ::memfd_create("ornivex-stderr", MFD_CLOEXEC);
+    std::FILE *scratch = scratchFd >= 0 ? ::fdopen(scratchFd, "w+") : nullptr;
     const int savedStderr = scratch != nullptr ? ::dup(STDERR_FILENO) : -1;
     const bool capturing = savedStderr >= 0 && ::dup2(::fileno(scratch), STDERR_FILENO) >= 0;
     g_heldBack.realStderr = capturing ? savedStderr : STDERR_FILENO;
