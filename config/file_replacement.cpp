@@ -140,7 +140,8 @@ bool mayFollow(int folder, const struct stat &link)
     return link.st_uid == ::geteuid() || link.st_uid == info.st_uid;
 }
 
-void appendParts(std::deque<std::string> &parts, std::string_view path, bool atFront)
+// Puts the names of a path in front of the names still to walk.
+void prependParts(std::deque<std::string> &parts, std::string_view path)
 {
     std::deque<std::string> split;
     for (std::size_t start = 0; start <= path.size();) {
@@ -151,7 +152,7 @@ void appendParts(std::deque<std::string> &parts, std::string_view path, bool atF
     }
     if (!path.empty() && path.back() == '/')
         split.emplace_back("."); // "dir/" names the folder itself
-    parts.insert(atFront ? parts.begin() : parts.end(), split.begin(), split.end());
+    parts.insert(parts.begin(), split.begin(), split.end());
 }
 
 UniqueFd openFolder(int at, const char *path, const std::string &shownPath)
@@ -175,7 +176,7 @@ Target findTarget(const std::string &directory, std::string_view name)
     UniqueFd folder(
         static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, directory.c_str(), &withoutLinks, sizeof withoutLinks)));
     if (!folder) {
-        appendParts(parts, directory, true);
+        prependParts(parts, directory);
         const bool absolute = directory.front() == '/';
         shown.assign(absolute ? 1 : 0, '/'); // not = "/": g++ 12 warns wrongly
         folder = openFolder(AT_FDCWD, absolute ? "/" : ".", shown);
@@ -215,7 +216,7 @@ Target findTarget(const std::string &directory, std::string_view name)
                 shown.assign(1, '/');
                 folder = openFolder(AT_FDCWD, "/", shown);
             }
-            appendParts(parts, target, true);
+            prependParts(parts, target);
             continue;
         }
         if (last) {

@@ -131,8 +131,7 @@ QString commandDescription(const std::filesystem::path &directory)
 {
     if (directory.empty())
         return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
-    return QStringLiteral("Writes %1")
-        .arg(QFile::decodeName(QByteArray::fromStdString((directory / kConfigFileName).native())));
+    return QStringLiteral("Writes %1").arg(QFile::decodeName((directory / kConfigFileName).c_str()));
 }
 
 } // namespace
@@ -367,7 +366,7 @@ void Form1::createConfigFile()
     if (m_outputDirectory.empty()) {
         throw ConfigWriteError(ENOENT,
                                QStringLiteral("Cannot write %1: the folder that holds this program cannot be "
-                                              "found: the program file was deleted or replaced after it started")
+                                              "found: the program file was deleted or replaced")
                                    .arg(QLatin1String(kConfigFileName)));
     }
     WriteConfigFile(gatherSnapshot(), m_outputDirectory);
