@@ -12,6 +12,7 @@
 
 #include "config_file_writer.h"
 #include "frequency_texts.h"
+#include "unicode_text.h"
 
 #include <benchmark/benchmark.h>
 
@@ -55,18 +56,19 @@ ornivex::ConfigSnapshot snapshotWithMessage(int length)
     ornivex::ConfigSnapshot snapshot = ornivex::ConfigSnapshot::initial();
     if (length == 0)
         return snapshot;
-    const QString sentence = QStringLiteral("Welcome to the server, please read the rules at the spawn. ");
-    QString &message = snapshot.messages.at(0);
-    message.reserve(length);
-    while (message.size() < length)
+    const std::u16string sentence = u"Welcome to the server, please read the rules at the spawn. ";
+    std::u16string &message = snapshot.messages.at(0);
+    const auto size = static_cast<std::size_t>(length);
+    message.reserve(size);
+    while (message.size() < size)
         message += sentence;
-    message.truncate(length);
+    message.resize(size);
     return snapshot;
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
+bool writeAll(int fd, const std::string &bytes)
 {
-    const char *next = bytes.constData();
+    const char *next = bytes.data();
     auto left = static_cast<std::size_t>(bytes.size());
     while (left > 0) {
         const ssize_t written = ::write(fd, next, left);
@@ -83,7 +85,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 // The floor for replacing by rename: write a temporary file beside the
 // target, flush its data to the disk, close it and rename it over the target.
 // No replacement that survives a crash can do less.
-bool replaceWithPosixCalls(const std::string &directory, const QByteArray &bytes)
+bool replaceWithPosixCalls(const std::string &directory, const std::string &bytes)
 {
     const std::string temporary = directory + "/." + ornivex::kConfigFileName + ".new";
     const std::string target = directory + '/' + ornivex::kConfigFileName;
@@ -96,13 +98,14 @@ bool replaceWithPosixCalls(const std::string &directory, const QByteArray &bytes
 
 // The floor for writing in place: overwrite the file from its start, cut it
 // to length and flush its data to the disk.
-bool overwriteWithPosixCalls(const std::string &directory, const QByteArray &bytes)
+bool overwriteWithPosixCalls(const std::string &directory, const std::string &bytes)
 {
     const std::string target = directory + '/' + ornivex::kConfigFileName;
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    const bool synced = writeAll(fd, bytes) && ::ftruncate(fd, bytes.size()) == 0 && ::fdatasync(fd) == 0;
+    const bool synced = writeAll(fd, bytes) && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0
+        && ::fdatasync(fd) == 0;
     return ::close(fd) == 0 && synced;
 }
 
@@ -126,7 +129,7 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
                                                        + size);
     const std::string floorDirectory = makeDirectory(scratchDirectory + "/floor-" + nameOf(floorWay) + '-' + size);
     const ornivex::ConfigSnapshot snapshot = snapshotWithMessage(static_cast<int>(state.range(0)));
-    const QByteArray bytes = ornivex::FormatConfigFile(snapshot);
+    const std::string bytes = ornivex::FormatConfigFile(snapshot);
     const auto writeFloor = floorWay == Way::Rename ? replaceWithPosixCalls : overwriteWithPosixCalls;
     Clock::duration programTime{};
     Clock::duration floorTime{};
@@ -143,7 +146,8 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
             const auto timeFloor = [&] {
                 const auto start = Clock::now();
                 if (!writeFloor(floorDirectory, bytes))
-                    throw ornivex::ConfigWriteError(errno, QStringLiteral("floor: %1").arg(std::strerror(errno)));
+                    throw ornivex::ConfigWriteError(errno, u"the floor's file",
+                                                    ornivex::fromUtf8(std::strerror(errno)));
                 floorTime += Clock::now() - start;
             };
             const auto start = Clock::now();
@@ -169,7 +173,7 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
 }
 
 // One call per iteration, going round the texts, so the time is per call.
-void benchIsFrequencyNumber(benchmark::State &state, const std::vector<QString> &texts)
+void benchIsFrequencyNumber(benchmark::State &state, const std::vector<std::u16string> &texts)
 {
     std::size_t next = 0;
     for ([[maybe_unused]] auto _ : state) {
@@ -179,10 +183,10 @@ void benchIsFrequencyNumber(benchmark::State &state, const std::vector<QString> 
     }
 }
 
-std::vector<QString> mixedFrequencyTexts()
+std::vector<std::u16string> mixedFrequencyTexts()
 {
-    std::vector<QString> texts = typicalFrequencyTexts();
-    for (const QString &text : hostileFrequencyTexts())
+    std::vector<std::u16string> texts = typicalFrequencyTexts();
+    for (const std::u16string &text : hostileFrequencyTexts())
         texts.push_back(text);
     return texts;
 }

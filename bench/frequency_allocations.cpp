@@ -18,7 +18,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const long calls = std::strtol(argv[1], nullptr, 10);
-    const std::vector<QString> texts = typicalFrequencyTexts();
+    const std::vector<std::u16string> texts = typicalFrequencyTexts();
     long accepted = 0;
     for (long call = 0; call < calls; ++call)
         accepted += ornivex::IsFrequencyNumber(texts[static_cast<std::size_t>(call) % texts.size()]);

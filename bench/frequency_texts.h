@@ -1,45 +1,44 @@
 #pragma once
 
-#include <QString>
-
+#include <string>
 #include <vector>
 
 // What an operator may type into the frequency box, valid or not; all short.
-inline std::vector<QString> typicalFrequencyTexts()
+inline std::vector<std::u16string> typicalFrequencyTexts()
 {
     return {
-        QStringLiteral("2"),
-        QStringLiteral("0"),
-        QStringLiteral(" 150 "),
-        QStringLiteral("-32768"),
-        QStringLiteral("32767"),
-        QStringLiteral("32768"),
-        QStringLiteral("32767.5"),
-        QStringLiteral("-32768.5"),
-        QStringLiteral("1e4"),
-        QStringLiteral("+12"),
-        QStringLiteral("3.14159"),
-        QStringLiteral("-0.5E1"),
-        QStringLiteral("0.0000000000000000001e19"),
-        QStringLiteral("abc"),
-        QStringLiteral("12a"),
-        QStringLiteral(""),
-        QStringLiteral("   "),
-        QStringLiteral("1e99999999999999999999"),
+        u"2",
+        u"0",
+        u" 150 ",
+        u"-32768",
+        u"32767",
+        u"32768",
+        u"32767.5",
+        u"-32768.5",
+        u"1e4",
+        u"+12",
+        u"3.14159",
+        u"-0.5E1",
+        u"0.0000000000000000001e19",
+        u"abc",
+        u"12a",
+        u"",
+        u"   ",
+        u"1e99999999999999999999",
     };
 }
 
 // Texts that make a number parser work hard: thousands of digits in the
 // number, in its fraction or in its exponent.
-inline std::vector<QString> hostileFrequencyTexts()
+inline std::vector<std::u16string> hostileFrequencyTexts()
 {
-    constexpr qsizetype kLength = 10000;
+    constexpr std::size_t kLength = 10000;
     return {
-        QString(kLength, u'9'),
-        QStringLiteral("0.") + QString(kLength, u'0') + u'1',
-        QStringLiteral("1e") + QString(kLength, u'9'),
-        QStringLiteral("1e-") + QString(kLength, u'9'),
-        QString(kLength, u'1') + QStringLiteral("e-9996"),
-        QString(kLength, u' ') + u'7' + QString(kLength, u' '),
+        std::u16string(kLength, u'9'),
+        u"0." + std::u16string(kLength, u'0') + u'1',
+        u"1e" + std::u16string(kLength, u'9'),
+        u"1e-" + std::u16string(kLength, u'9'),
+        std::u16string(kLength, u'1') + u"e-9996",
+        std::u16string(kLength, u' ') + u'7' + std::u16string(kLength, u' '),
     };
 }

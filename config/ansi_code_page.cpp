@@ -22,6 +22,16 @@ constexpr std::array<char16_t, 32> kHighControlRange{
 constexpr char16_t kNul = 0x00;
 constexpr char16_t kSubstitute = 0x1A;
 
+bool isHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLowSurrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
 char toWindows1252(char16_t unit)
 {
     if (unit == kNul || unit == kSubstitute)
@@ -37,23 +47,23 @@ char toWindows1252(char16_t unit)
 
 } // namespace
 
-QByteArray toAnsiCodePage(QStringView text)
+std::string toAnsiCodePage(std::u16string_view text)
 {
     // One byte per character at most: fill a buffer of that size and cut it
     // to what was written, rather than appending byte by byte.
-    QByteArray bytes(text.size(), Qt::Uninitialized);
+    std::string bytes(text.size(), '\0');
     char *out = bytes.data();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
         // A surrogate pair is one character and so becomes one '?'.
-        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        if (isHighSurrogate(unit) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
             ++i;
             *out++ = '?';
             continue;
         }
         *out++ = toWindows1252(unit);
     }
-    bytes.truncate(out - bytes.constData());
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
     return bytes;
 }
 

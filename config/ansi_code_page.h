@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QStringView>
+#include <string>
+#include <string_view>
 
 namespace ornivex {
 
@@ -10,6 +10,6 @@ namespace ornivex {
 // Multilingual Plane or a lone surrogate, becomes a single '?'; so do NUL and
 // SUB, which would end the file early for its reader. Other control
 // characters stay, as they may be meant (colour codes, say).
-QByteArray toAnsiCodePage(QStringView text);
+std::string toAnsiCodePage(std::u16string_view text);
 
 } // namespace ornivex

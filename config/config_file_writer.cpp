@@ -1,17 +1,13 @@
 #include "config_file_writer.h"
 
 #include "ansi_code_page.h"
+#include "unicode_text.h"
 
 #include <algorithm>
 #include <cstdint>
 
 namespace ornivex {
 namespace {
-
-QByteArrayView bytesOf(std::string_view text)
-{
-    return {text.data(), static_cast<qsizetype>(text.size())};
-}
 
 // --- The number rule -------------------------------------------------------
 
@@ -27,15 +23,15 @@ struct DecimalScan {
     std::int64_t pointPosition = 0; // value = 0.d1d2d3... x 10^pointPosition
 };
 
-bool isDigit(QChar c)
+bool isDigit(char16_t c)
 {
     return c >= u'0' && c <= u'9';
 }
 
-bool scanDecimal(QStringView text, DecimalScan &scan)
+bool scanDecimal(std::u16string_view text, DecimalScan &scan)
 {
-    qsizetype pos = 0;
-    const qsizetype end = text.size();
+    std::size_t pos = 0;
+    const std::size_t end = text.size();
     if (pos < end && (text[pos] == u'+' || text[pos] == u'-')) {
         scan.negative = text[pos] == u'-';
         ++pos;
@@ -43,7 +39,7 @@ bool scanDecimal(QStringView text, DecimalScan &scan)
     bool anyDigit = false;
     bool afterPoint = false;
     for (; pos < end; ++pos) {
-        const QChar c = text[pos];
+        const char16_t c = text[pos];
         if (c == u'.') {
             if (afterPoint)
                 return false;
@@ -53,7 +49,7 @@ bool scanDecimal(QStringView text, DecimalScan &scan)
         if (!isDigit(c))
             break;
         anyDigit = true;
-        const int digit = c.unicode() - u'0';
+        const int digit = c - u'0';
         if (digit == 0 && scan.keptCount == 0) {
             if (afterPoint)
                 --scan.pointPosition; // a leading zero after the point
@@ -81,7 +77,7 @@ bool scanDecimal(QStringView text, DecimalScan &scan)
         constexpr std::int64_t kExponentCap = std::int64_t{1} << 52;
         std::int64_t exponent = 0;
         for (; pos < end && isDigit(text[pos]); ++pos)
-            exponent = std::min(kExponentCap, exponent * 10 + (text[pos].unicode() - u'0'));
+            exponent = std::min(kExponentCap, exponent * 10 + (text[pos] - u'0'));
         scan.pointPosition += negativeExponent ? -exponent : exponent;
     }
     return pos == end;
@@ -89,11 +85,11 @@ bool scanDecimal(QStringView text, DecimalScan &scan)
 
 // --- The file --------------------------------------------------------------
 
-QByteArray frequencyValue(const QString &text)
+std::string frequencyValue(std::u16string_view text)
 {
     if (IsFrequencyNumber(text))
         return toAnsiCodePage(text);
-    return bytesOf(OptionCatalogue::kFrequencyFallback).toByteArray();
+    return std::string(OptionCatalogue::kFrequencyFallback);
 }
 
 std::size_t flagSlot(FlagGroup group, int index)
@@ -105,9 +101,9 @@ std::size_t flagSlot(FlagGroup group, int index)
 // A message in the code page, on one line: a line break inside it would add
 // lines or sections to the file. CR and LF bytes come only from CR and LF, so
 // they are replaced after the conversion, in one pass over the bytes.
-QByteArray messageLine(QStringView text)
+std::string messageLine(std::u16string_view text)
 {
-    QByteArray bytes = toAnsiCodePage(text);
+    std::string bytes = toAnsiCodePage(text);
     std::replace_if(
         bytes.begin(), bytes.end(), [](char byte) { return byte == '\r' || byte == '\n'; }, ' ');
     return bytes;
@@ -132,25 +128,23 @@ ConfigSnapshot ConfigSnapshot::initial()
         for (const FlagEntry &entry : info.entries)
             snapshot.flag(info.group, entry.index) = entry.initiallyChecked;
     }
-    snapshot.frequency = QString::fromLatin1(bytesOf(OptionCatalogue::kFrequencyInitialText));
-    for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
-        snapshot.messages.at(static_cast<std::size_t>(i)) = QString::fromLatin1(
-            bytesOf(OptionCatalogue::messageInitialText(i)));
-    }
+    snapshot.frequency = fromAscii(OptionCatalogue::kFrequencyInitialText);
+    for (int i = 0; i < OptionCatalogue::kMessageCount; ++i)
+        snapshot.messages.at(static_cast<std::size_t>(i)) = fromAscii(OptionCatalogue::messageInitialText(i));
     return snapshot;
 }
 
-bool IsFrequencyNumber(QStringView text)
+bool IsFrequencyNumber(std::u16string_view text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
+    std::size_t begin = 0;
+    std::size_t end = text.size();
     while (begin < end && text[begin] == u' ')
         ++begin;
     while (end > begin && text[end - 1] == u' ')
         --end;
 
     DecimalScan scan;
-    if (!scanDecimal(text.sliced(begin, end - begin), scan))
+    if (!scanDecimal(text.substr(begin, end - begin), scan))
         return false;
     if (scan.keptCount == 0) // no significant digit: the value is zero
         return true;
@@ -174,42 +168,42 @@ bool IsFrequencyNumber(QStringView text)
     return scan.negative ? whole <= 32768 : whole <= 32767;
 }
 
-QByteArray FormatConfigFile(const ConfigSnapshot &snapshot)
+std::string FormatConfigFile(const ConfigSnapshot &snapshot)
 {
-    QByteArray out;
-    qsizetype messageLength = 0;
-    for (const QString &message : snapshot.messages)
+    std::string out;
+    std::size_t messageLength = 0;
+    for (const std::u16string &message : snapshot.messages)
         messageLength += message.size();
     out.reserve(1024 + messageLength);
 
-    const auto line = [&out](QByteArrayView bytes) {
+    const auto line = [&out](std::string_view bytes) {
         out.append(bytes);
         out.append("\r\n");
     };
     const auto sectionHeader = [&out, &line](std::string_view name) {
-        if (!out.isEmpty())
+        if (!out.empty())
             out.append("\r\n\r\n"); // two empty lines between sections
-        out.append('[');
-        out.append(bytesOf(name));
+        out += '[';
+        out.append(name);
         line("]");
     };
 
     for (const FlagGroupInfo &info : OptionCatalogue::groups()) {
         sectionHeader(info.sectionName);
         for (const FlagEntry &entry : info.entries) {
-            out.append(bytesOf(entry.key));
+            out.append(entry.key);
             line(snapshot.flag(info.group, entry.index) ? "1" : "0");
         }
         if (info.group == FlagGroup::Settings) {
-            out.append(bytesOf(OptionCatalogue::kFrequencyKey));
+            out.append(OptionCatalogue::kFrequencyKey);
             line(frequencyValue(snapshot.frequency));
         }
     }
     sectionHeader(OptionCatalogue::kMessageSectionName);
     for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
-        out.append('<');
-        out.append(static_cast<char>('0' + i));
-        out.append('>');
+        out += '<';
+        out += static_cast<char>('0' + i);
+        out += '>';
         line(messageLine(snapshot.messages.at(static_cast<std::size_t>(i))));
     }
     return out;

@@ -3,11 +3,10 @@
 #include "file_replacement.h"
 #include "option_catalogue.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <array>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 namespace ornivex {
 
@@ -17,8 +16,8 @@ inline constexpr char kConfigFileName[] = "ORNIVEX_CONFIG.txt";
 struct ConfigSnapshot {
     // One state per flag, group by group in catalogue order (see FlagGroupInfo::firstFlag).
     std::array<bool, OptionCatalogue::kFlagCount> flags{};
-    QString frequency;
-    std::array<QString, OptionCatalogue::kMessageCount> messages;
+    std::u16string frequency;
+    std::array<std::u16string, OptionCatalogue::kMessageCount> messages;
 
     bool &flag(FlagGroup group, int index);
     bool flag(FlagGroup group, int index) const;
@@ -29,11 +28,11 @@ struct ConfigSnapshot {
 
 // True when the text, less surrounding spaces, is a decimal number that rounds
 // (half to even) to a whole number from -32768 to 32767.
-bool IsFrequencyNumber(QStringView text);
+bool IsFrequencyNumber(std::u16string_view text);
 
 // The complete file for a snapshot: 46 lines in the server's code page, each
 // ending in CR LF.
-QByteArray FormatConfigFile(const ConfigSnapshot &snapshot);
+std::string FormatConfigFile(const ConfigSnapshot &snapshot);
 
 // Writes ORNIVEX_CONFIG.txt into the directory (see ReplaceFileContents for
 // how an earlier file is replaced). On failure the earlier file is unchanged.

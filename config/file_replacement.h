@@ -1,26 +1,11 @@
 #pragma once
 
-#include <QByteArrayView>
-#include <QString>
+#include "config_write_error.h"
 
 #include <filesystem>
-#include <stdexcept>
 #include <string_view>
 
 namespace ornivex {
-
-// A failed write: the operating system's error number and a plain description
-// that names the path that failed, e.g.
-// "Cannot write /srv/ORNIVEX_CONFIG.txt: Permission denied".
-class ConfigWriteError : public std::runtime_error {
-public:
-    ConfigWriteError(int number, const QString &description);
-    int number() const noexcept { return m_number; }
-    QString description() const { return QString::fromUtf8(what()); }
-
-private:
-    int m_number;
-};
 
 // Gives the file `name` in `directory` the content `content`, leaving it as a
 // plain create-or-truncate would: a symbolic link is followed and stays, and a
@@ -39,6 +24,6 @@ private:
 //   during the write can leave new bytes at the start and old ones after.
 // Devices and FIFOs are written through as they are, never replaced; a
 // directory or socket is an error. Throws ConfigWriteError.
-void ReplaceFileContents(const std::filesystem::path &directory, std::string_view name, QByteArrayView content);
+void ReplaceFileContents(const std::filesystem::path &directory, std::string_view name, std::string_view content);
 
 } // namespace ornivex

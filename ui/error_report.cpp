@@ -13,9 +13,9 @@ void ErrorReport::runCommand(QWidget *window, const std::function<void()> &comma
     try {
         command();
     } catch (const ConfigWriteError &error) {
-        show(window, error.number(), error.description());
+        show(window, error.number(), QString::fromStdU16String(error.description()));
     } catch (const std::exception &error) {
-        show(window, 0, QString::fromLocal8Bit(error.what()));
+        show(window, 0, QString::fromUtf8(error.what()));
     } catch (...) {
         show(window, 0, QStringLiteral("An unknown error occurred."));
     }

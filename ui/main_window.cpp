@@ -1,9 +1,9 @@
 #include "main_window.h"
 
 #include "error_report.h"
+#include "unicode_text.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImageReader>
@@ -131,7 +131,7 @@ QString commandDescription(const std::filesystem::path &directory)
 {
     if (directory.empty())
         return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
-    return QStringLiteral("Writes %1").arg(QFile::decodeName((directory / kConfigFileName).c_str()));
+    return QString::fromStdU16String(u"Writes " + pathForDisplay(directory / kConfigFileName));
 }
 
 } // namespace
@@ -353,9 +353,9 @@ ConfigSnapshot Form1::gatherSnapshot() const
     gather(FlagGroup::WeaponBan, chkWeapon);
     gather(FlagGroup::GrenadeBan, chkGrenade);
     gather(FlagGroup::Settings, chkSettings);
-    snapshot.frequency = txtFrequency->text();
+    snapshot.frequency = txtFrequency->text().toStdU16String();
     for (std::size_t i = 0; i < txtMessage.size(); ++i)
-        snapshot.messages.at(i) = txtMessage.at(i)->text();
+        snapshot.messages.at(i) = txtMessage.at(i)->text().toStdU16String();
     return snapshot;
 }
 
@@ -364,10 +364,9 @@ ConfigSnapshot Form1::gatherSnapshot() const
 void Form1::createConfigFile()
 {
     if (m_outputDirectory.empty()) {
-        throw ConfigWriteError(ENOENT,
-                               QStringLiteral("Cannot write %1: the folder that holds this program cannot be "
-                                              "found: the program file was deleted or replaced")
-                                   .arg(QLatin1String(kConfigFileName)));
+        throw ConfigWriteError(ENOENT, fromAscii(kConfigFileName),
+                               u"the folder that holds this program cannot be found: the program file was deleted "
+                               u"or replaced");
     }
     WriteConfigFile(gatherSnapshot(), m_outputDirectory);
 }

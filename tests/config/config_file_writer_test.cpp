@@ -1,39 +1,40 @@
 #include "ansi_code_page.h"
 #include "config_file_writer.h"
+#include "unicode_text.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-
+#include <algorithm>
+#include <fstream>
 #include <functional>
-
-// Readable failure messages for Qt strings.
-void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
-void PrintTo(const QByteArray &bytes, std::ostream *out)
-{
-    *out << '"' << bytes.toStdString() << '"';
-}
+#include <iterator>
 
 using namespace ornivex;
 
 namespace {
 
-QByteArray readFile(const QString &path)
+std::string readFile(const std::string &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    std::ifstream file(path, std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<unreadable>";
 }
 
-const QByteArray kInitialFile = readFile(QStringLiteral(ORNIVEX_TEST_DATA "/initial_state.golden"));
+const std::string kInitialFile = readFile(ORNIVEX_TEST_DATA "/initial_state.golden");
+
+// The initial-state file with every `from` replaced by `to`.
+std::string initialFileWith(const std::string &from, const std::string &to)
+{
+    std::string file = kInitialFile;
+    for (std::size_t at = file.find(from); !from.empty() && at != std::string::npos;
+         at = file.find(from, at + to.size()))
+        file.replace(at, from.size(), to);
+    return file;
+}
 
 TEST(AnsiCodePage, ConvertsEachCharacterToOneByte)
 {
     using namespace std::literals;
-    const std::pair<std::u16string_view, QByteArray> rows[] = {
+    const std::pair<std::u16string_view, std::string_view> rows[] = {
         {u"plain <name>=1 [x]"sv, "plain <name>=1 [x]"},
         {u"\u00e9\u00fc\u00ff\u00a0\u00a9", "\xe9\xfc\xff\xa0\xa9"},
         {u"\u20ac\u2026\u2122\u0178\u0152", "\x80\x85\x99\x9f\x8c"},
@@ -46,36 +47,34 @@ TEST(AnsiCodePage, ConvertsEachCharacterToOneByte)
          "a?b?c"}, // but NUL and SUB would end the file early
     };
     for (const auto &[text, expected] : rows)
-        EXPECT_EQ(toAnsiCodePage(QStringView(text.data(), qsizetype(text.size()))), expected);
+        EXPECT_EQ(toAnsiCodePage(text), expected);
 }
 
 TEST(FormatConfigFile, GivesTheExactBytes)
 {
-    const QByteArray longText(100000, 'x');
+    const std::string longText(100000, 'x');
     struct Row {
         std::function<void(ConfigSnapshot &)> change;
-        QByteArray from, to; // what changes against the initial-state file
+        std::string from, to; // what changes against the initial-state file
     };
     const Row rows[] = {
         {[](ConfigSnapshot &) {}, {}, {}},
         {[](ConfigSnapshot &s) { s.flags.fill(true); }, "=0\r\n", "=1\r\n"},
-        {[](ConfigSnapshot &s) { s.messages[6] = " [Settings] a=b ]["; }, "<6>\r\n", "<6> [Settings] a=b ][\r\n"},
-        {[](ConfigSnapshot &s) { s.messages[7] = QString::fromUtf16(u"caf\u00e9 \u20ac5 \u4e2d\U0001F600!"); },
-         "<7>\r\n", "<7>caf\351 \2005 ?\?!\r\n"},
-        {[](ConfigSnapshot &s) { s.messages[8] = "a\r\nb\nc\rd\n\n"; }, "<8>\r\n", "<8>a  b c d  \r\n"},
-        {[](ConfigSnapshot &s) { s.frequency = "5\r\n"; }, {}, {}}, // a line break is no number
-        {[&](ConfigSnapshot &s) { s.messages[9] = QString::fromLatin1(longText); }, "<9>\r\n",
-         "<9>" + longText + "\r\n"},
+        {[](ConfigSnapshot &s) { s.messages[6] = u" [Settings] a=b ]["; }, "<6>\r\n", "<6> [Settings] a=b ][\r\n"},
+        {[](ConfigSnapshot &s) { s.messages[7] = u"caf\u00e9 \u20ac5 \u4e2d\U0001F600!"; }, "<7>\r\n",
+         "<7>caf\351 \2005 ?\?!\r\n"},
+        {[](ConfigSnapshot &s) { s.messages[8] = u"a\r\nb\nc\rd\n\n"; }, "<8>\r\n", "<8>a  b c d  \r\n"},
+        {[](ConfigSnapshot &s) { s.frequency = u"5\r\n"; }, {}, {}}, // a line break is no number
+        {[&](ConfigSnapshot &s) { s.messages[9] = fromAscii(longText); }, "<9>\r\n", "<9>" + longText + "\r\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(&row - rows);
         ConfigSnapshot snapshot = ConfigSnapshot::initial();
         row.change(snapshot);
-        const QByteArray file = FormatConfigFile(snapshot);
-        EXPECT_EQ(file, row.from.isEmpty() ? kInitialFile : QByteArray(kInitialFile).replace(row.from, row.to));
-        EXPECT_EQ(file.count("\r\n"), 46);
-        EXPECT_EQ(file.count('\n'), 46);
-        EXPECT_EQ(file.count('\r'), 46);
+        const std::string file = FormatConfigFile(snapshot);
+        EXPECT_EQ(file, initialFileWith(row.from, row.to));
+        EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 46);
+        EXPECT_EQ(std::count(file.begin(), file.end(), '\r'), 46);
     }
     EXPECT_THROW(ConfigSnapshot().flag(FlagGroup::Settings, 6), std::out_of_range);
 }
@@ -101,11 +100,11 @@ TEST(Frequency, DecidesTheWrittenValue)
     for (const bool isNumber : {true, false}) {
         for (const char *typed : isNumber ? kNumbers : kNotNumbers) {
             SCOPED_TRACE(typed);
-            EXPECT_EQ(IsFrequencyNumber(QString::fromLatin1(typed)), isNumber);
+            EXPECT_EQ(IsFrequencyNumber(fromAscii(typed)), isNumber);
             ConfigSnapshot snapshot = ConfigSnapshot::initial();
-            snapshot.frequency = QString::fromLatin1(typed);
-            const QByteArray line = "\r\nmessagefrequency=" + QByteArray(isNumber ? typed : "2") + "\r\n";
-            EXPECT_TRUE(FormatConfigFile(snapshot).contains(line));
+            snapshot.frequency = fromAscii(typed);
+            const std::string line = "\r\nmessagefrequency=" + std::string(isNumber ? typed : "2") + "\r\n";
+            EXPECT_NE(FormatConfigFile(snapshot).find(line), std::string::npos);
         }
     }
 }

@@ -10,11 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <chrono>
 #include <cstddef>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -93,9 +92,10 @@ std::map<std::string, Entry> listTree(const std::string &root)
         ::lstat(path.c_str(), &info);
         Entry entry{info.st_mode & S_IFMT, info.st_ino,  info.st_uid, info.st_gid,       info.st_mode & 07777,
                     info.st_nlink,         info.st_rdev, {},          attributesOf(path)};
-        QFile file(QFile::decodeName(path.c_str()));
-        if (S_ISREG(info.st_mode) && file.open(QIODevice::ReadOnly))
-            entry.content = file.readAll().toStdString();
+        if (S_ISREG(info.st_mode)) { // never opens a FIFO, which would wait for a writer
+            std::ifstream file(path, std::ios::binary);
+            entry.content.assign(std::istreambuf_iterator<char>(file), {});
+        }
         if (S_ISLNK(info.st_mode))
             entry.content = std::filesystem::read_symlink(path).native();
         tree.emplace(path.substr(root.size() + 1), entry);
@@ -131,8 +131,8 @@ struct Scene {
     void file(const std::string &relative, const std::string &content, mode_t mode, uid_t owner = 0,
               gid_t group = 0) const
     {
-        QFile file(QFile::decodeName(path(relative).c_str()));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content.c_str()) == qint64(content.size()));
+        std::ofstream file(path(relative), std::ios::binary);
+        ASSERT_TRUE(file.write(content.data(), static_cast<std::streamsize>(content.size())).flush());
         file.close();
         ASSERT_EQ(::chmod(path(relative).c_str(), mode), 0);
         own(relative, owner, group);
@@ -427,9 +427,11 @@ protected:
         const Case &row = GetParam();
         if ((row.role & NeedsRoot) && ::geteuid() != 0)
             GTEST_SKIP() << "needs root to build this folder (other owners, devices, a small tmpfs); run as root";
-        ASSERT_TRUE(m_temporary.isValid());
-        QFile::setPermissions(m_temporary.path(), QFile::permissions(m_temporary.path()) | QFileDevice::ExeOther);
-        m_scene.root = QFile::encodeName(m_temporary.filePath("scene")).toStdString();
+        // Others may pass through, so that a case can write as nobody.
+        m_temporary = std::filesystem::temp_directory_path() / "ornivex-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(m_temporary.data()), nullptr) << std::strerror(errno);
+        ASSERT_EQ(::chmod(m_temporary.c_str(), 0711), 0);
+        m_scene.root = m_temporary + "/scene";
         ASSERT_EQ(::mkdir(m_scene.root.c_str(), 0755), 0);
         m_mounted = ::geteuid() == 0 && ::mount("tmpfs", m_scene.root.c_str(), "tmpfs", 0, row.mountOptions) == 0;
         if (!m_mounted && row.mountOptions != kMountOptions)
@@ -441,9 +443,13 @@ protected:
             ::close(fd);
         if (m_mounted)
             ::umount2(m_scene.root.c_str(), MNT_DETACH);
+        if (!m_temporary.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_temporary, ignored);
+        }
     }
 
-    QTemporaryDir m_temporary;
+    std::string m_temporary;
     Scene m_scene;
     bool m_mounted = false;
 };
@@ -455,8 +461,8 @@ TEST_P(FileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfway)
     if (HasFatalFailure())
         return;
     ConfigSnapshot snapshot = ConfigSnapshot::initial();
-    snapshot.messages[9] = QString(row.longMessage, u'x');
-    const std::string expected = FormatConfigFile(snapshot).toStdString();
+    snapshot.messages[9] = std::u16string(static_cast<std::size_t>(row.longMessage), u'x');
+    const std::string expected = FormatConfigFile(snapshot);
 
     const std::map<std::string, Entry> before = listTree(m_scene.root);
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

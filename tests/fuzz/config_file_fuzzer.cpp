@@ -34,13 +34,13 @@ ConfigSnapshot snapshotFrom(std::uint32_t control, std::span<const std::uint8_t>
         snapshot.flags[i] = snapshot.flags[i] != (((control >> i) & 1) != 0);
 
     const QString all = fuzz::textFromBytes(textBytes, (control >> 25) & 1);
-    std::array<QString *, 1 + OptionCatalogue::kMessageCount> texts{&snapshot.frequency};
+    std::array<std::u16string *, 1 + OptionCatalogue::kMessageCount> texts{&snapshot.frequency};
     for (std::size_t i = 0; i < snapshot.messages.size(); ++i)
         texts[i + 1] = &snapshot.messages[i];
     qsizetype start = 0;
-    for (QString *text : texts) {
+    for (std::u16string *text : texts) {
         const qsizetype separator = text == texts.back() ? -1 : all.indexOf(QChar(0), start);
-        *text = all.sliced(start, (separator < 0 ? all.size() : separator) - start);
+        *text = all.sliced(start, (separator < 0 ? all.size() : separator) - start).toStdU16String();
         if (separator < 0)
             break;
         start = separator + 1;
@@ -51,9 +51,9 @@ ConfigSnapshot snapshotFrom(std::uint32_t control, std::span<const std::uint8_t>
 // Shows the frequency and the messages as the input gave them and stops.
 [[noreturn]] void failFor(const ConfigSnapshot &snapshot, const std::string &what)
 {
-    QStringList texts{snapshot.frequency};
-    for (const QString &message : snapshot.messages)
-        texts << message;
+    QStringList texts{fuzz::qtText(snapshot.frequency)};
+    for (const std::u16string &message : snapshot.messages)
+        texts << fuzz::qtText(message);
     fuzz::failOn(texts.join(QChar(0)), what);
 }
 
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t i = 0; i < controlSize; ++i)
         control |= std::uint32_t{data[i]} << (8 * i);
     const ConfigSnapshot snapshot = snapshotFrom(control, {data + controlSize, size - controlSize});
-    const QByteArray file = FormatConfigFile(snapshot);
+    const QByteArray file = QByteArray::fromStdString(FormatConfigFile(snapshot));
 
     // Splitting on LF must give 46 lines that each end in CR and hold no other CR.
     const QList<QByteArray> lines = file.split('\n');
@@ -89,13 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // A passing frequency is ASCII, so Latin-1 is its Windows-1252 form.
     const QByteArray frequencyLine = "messagefrequency="
-        + (IsFrequencyNumber(snapshot.frequency) ? snapshot.frequency.toLatin1() : QByteArray("2")) + '\r';
+        + (IsFrequencyNumber(snapshot.frequency) ? fuzz::qtText(snapshot.frequency).toLatin1() : QByteArray("2"))
+        + '\r';
     if (lines[kFrequencyLine - 1] != frequencyLine)
         failFor(snapshot, "wrong frequency line: " + lines[kFrequencyLine - 1].toStdString());
 
     // Each character, a surrogate pair or a lone surrogate alike, becomes one byte.
     for (int i = 0; i < OptionCatalogue::kMessageCount; ++i) {
-        const QString &message = snapshot.messages[static_cast<std::size_t>(i)];
+        const QString message = fuzz::qtText(snapshot.messages[static_cast<std::size_t>(i)]);
         const QByteArray &line = lines[kFirstMessageLine - 1 + i];
         const char mark[] = {'<', static_cast<char>('0' + i), '>'};
         if (!line.startsWith(QByteArrayView(mark, sizeof mark)) || line.size() != 3 + message.toUcs4().size() + 1)

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0)
         return 0;
     const QString text = ornivex::fuzz::textFromBytes({data + 1, size - 1}, data[0] % 2 == 1);
-    const bool actual = ornivex::IsFrequencyNumber(text);
+    const bool actual = ornivex::IsFrequencyNumber(text.toStdU16String());
     if (actual != oracleIsFrequencyNumber(text))
         ornivex::fuzz::failOn(text,
                               actual ? "IsFrequencyNumber accepts what the oracle rejects"

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace ornivex::fuzz {
 
@@ -25,6 +26,13 @@ inline QString textFromBytes(std::span<const std::uint8_t> bytes, bool utf16)
         text[i] = QChar(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8)); // little-endian
     }
     return text;
+}
+
+// The same UTF-16 units as a QString. QString::fromStdU16String would take
+// a leading U+FEFF for a byte-order mark and drop it.
+inline QString qtText(std::u16string_view text)
+{
+    return QString(reinterpret_cast<const QChar *>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
 // Printable ASCII as it is, everything else as \uXXXX.

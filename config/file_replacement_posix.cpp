@@ -1,14 +1,16 @@
 #include "file_replacement.h"
 
-#include <QFile>
-#include <QRandomGenerator>
+#include "unicode_text.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -65,10 +67,16 @@ private:
     int m_fd = -1;
 };
 
+// The system's text for an error, in the language of the user's locale.
+std::u16string systemText(int error)
+{
+    std::array<char, 256> buffer{};
+    return fromUtf8(::strerror_r(error, buffer.data(), buffer.size()));
+}
+
 [[noreturn]] void fail(int error, const std::string &path)
 {
-    throw ConfigWriteError(
-        error, QStringLiteral("Cannot write %1: %2").arg(QFile::decodeName(path.c_str()), qt_error_string(error)));
+    throw ConfigWriteError(error, pathForDisplay(path), systemText(error));
 }
 
 std::string joinPath(const std::string &directory, std::string_view name)
@@ -232,7 +240,7 @@ Target findTarget(const std::string &directory, std::string_view name)
 // --- Writing ---------------------------------------------------------------
 
 // 0 or the error of the first failing write.
-int writeAll(int fd, QByteArrayView bytes, bool fromStart)
+int writeAll(int fd, std::string_view bytes, bool fromStart)
 {
     const char *next = bytes.data();
     auto left = static_cast<std::size_t>(bytes.size());
@@ -251,7 +259,7 @@ int writeAll(int fd, QByteArrayView bytes, bool fromStart)
 }
 
 // A file size limit would cut the file short; say so before anything changes.
-void checkSizeLimit(qsizetype size, const std::string &shownPath)
+void checkSizeLimit(std::size_t size, const std::string &shownPath)
 {
     rlimit limit = {};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
@@ -261,7 +269,7 @@ void checkSizeLimit(qsizetype size, const std::string &shownPath)
 
 // Writes over the file where it is: for a file the new one could not stand in
 // for, and for devices and FIFOs, which are written through as they are.
-void writeInPlace(const Target &target, QByteArrayView content)
+void writeInPlace(const Target &target, std::string_view content)
 {
     // O_NONBLOCK: a FIFO nobody reads fails at once instead of hanging.
     UniqueFd file(
@@ -285,12 +293,12 @@ void writeInPlace(const Target &target, QByteArrayView content)
     // running out of space mid-write remains possible and leaves the file
     // partly new; so does a copy-on-write file system, which needs fresh
     // blocks even to overwrite.
-    if (!content.isEmpty() && ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, content.size()) != 0
-        && errno != EOPNOTSUPP)
+    const auto size = static_cast<off_t>(content.size());
+    if (!content.empty() && ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP)
         fail(errno, target.shownPath);
     if (const int error = writeAll(file.get(), content, true))
         fail(error, target.shownPath);
-    if (::ftruncate(file.get(), content.size()) != 0 || ::fdatasync(file.get()) != 0)
+    if (::ftruncate(file.get(), size) != 0 || ::fdatasync(file.get()) != 0)
         fail(errno, target.shownPath);
     if (const int error = file.close())
         fail(error, target.shownPath);
@@ -415,7 +423,8 @@ std::string copyName(std::string_view name, int attempt)
     std::string copy = '.' + std::string(name);
     if (attempt == 0)
         return copy.append(".new");
-    return copy.append(".").append(QByteArray::number(QRandomGenerator::global()->generate64(), 36).toStdString());
+    static std::mt19937_64 random{std::random_device{}()};
+    return copy.append(".").append(std::to_string(random()));
 }
 
 // Each writer holds an exclusive lock on its copy for as long as the copy
@@ -533,7 +542,7 @@ private:
 
 // Writes a new file and puts it in the target's place. Returns false, having
 // changed nothing, when an earlier file is better written in place.
-bool replaceByRename(const Target &target, QByteArrayView content)
+bool replaceByRename(const Target &target, std::string_view content)
 {
     std::optional<Identity> earlier;
     if (target.existing) {
@@ -579,13 +588,7 @@ bool replaceByRename(const Target &target, QByteArrayView content)
 
 } // namespace
 
-ConfigWriteError::ConfigWriteError(int number, const QString &description)
-    : std::runtime_error(description.toStdString())
-    , m_number(number)
-{
-}
-
-void ReplaceFileContents(const std::filesystem::path &directory, std::string_view name, QByteArrayView content)
+void ReplaceFileContents(const std::filesystem::path &directory, std::string_view name, std::string_view content)
 {
     if (directory.empty())
         fail(ENOENT, std::string(name)); // never the working directory by default

@@ -1,0 +1,21 @@
+#include "config_write_error.h"
+
+#include "unicode_text.h"
+
+namespace ornivex {
+
+ConfigWriteError::ConfigWriteError(int number, std::u16string path, std::u16string systemText, std::u16string advice)
+    : std::runtime_error(toUtf8(u"Cannot write " + path + u": " + systemText))
+    , m_number(number)
+    , m_path(std::move(path))
+    , m_systemText(std::move(systemText))
+    , m_advice(std::move(advice))
+{
+}
+
+std::u16string ConfigWriteError::description() const
+{
+    return u"Cannot write " + m_path + u": " + m_systemText;
+}
+
+} // namespace ornivex

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace ornivex {
+
+// A failed write, as the report shows it: the system's error number (errno,
+// or GetLastError() on Windows), the path that failed as the system shows
+// it, the system's own text for the error and, where the cause is known,
+// what the operator can do about it.
+class ConfigWriteError : public std::runtime_error {
+public:
+    ConfigWriteError(int number, std::u16string path, std::u16string systemText, std::u16string advice = {});
+
+    int number() const noexcept { return m_number; }
+    const std::u16string &path() const noexcept { return m_path; }
+    const std::u16string &systemText() const noexcept { return m_systemText; }
+    const std::u16string &advice() const noexcept { return m_advice; }
+
+    // "Cannot write <path>: <system text>"; what() gives the same in UTF-8.
+    std::u16string description() const;
+
+private:
+    int m_number;
+    std::u16string m_path;
+    std::u16string m_systemText;
+    std::u16string m_advice;
+};
+
+} // namespace ornivex
