@@ -4,12 +4,14 @@
 
 namespace ornivex {
 
-ConfigWriteError::ConfigWriteError(int number, std::u16string path, std::u16string systemText, std::u16string advice)
+ConfigWriteError::ConfigWriteError(int number, std::u16string path, std::u16string systemText, std::u16string advice,
+                                   bool fileChanged)
     : std::runtime_error(toUtf8(u"Cannot write " + path + u": " + systemText))
     , m_number(number)
     , m_path(std::move(path))
     , m_systemText(std::move(systemText))
     , m_advice(std::move(advice))
+    , m_fileChanged(fileChanged)
 {
 }
 

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "error_report.h"
+#include "program_folder.h"
 #include "unicode_text.h"
 
 #include <QCheckBox>
@@ -20,12 +21,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
-#include <system_error>
-
-#include <sys/stat.h>
 
 namespace ornivex {
 namespace {
@@ -33,22 +30,6 @@ namespace {
 QString text(std::string_view latin1)
 {
     return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
-}
-
-// The folder that holds the running program, as the kernel names it, in the
-// system's own bytes. Empty when it cannot be told for sure (the program file
-// was deleted or replaced since it started, or /proc is missing): never the
-// working directory, which may hold another server's file.
-std::filesystem::path executableDirectory()
-{
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    struct stat running = {};
-    struct stat named = {};
-    if (error || ::stat("/proc/self/exe", &running) != 0 || ::stat(program.c_str(), &named) != 0
-        || running.st_dev != named.st_dev || running.st_ino != named.st_ino)
-        return {};
-    return program.parent_path();
 }
 
 // The fixed layout, in twips.
@@ -127,18 +108,19 @@ int widestFrequencyWidth(QLineEdit *box)
 }
 
 // What the command's tooltip says: the file it writes.
-QString commandDescription(const std::filesystem::path &directory)
+QString commandDescription(const Form1 &window)
 {
-    if (directory.empty())
+    try {
+        return QString::fromStdU16String(u"Writes " + pathForDisplay(window.outputDirectory() / kConfigFileName));
+    } catch (const ConfigWriteError &) {
         return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
-    return QString::fromStdU16String(u"Writes " + pathForDisplay(directory / kConfigFileName));
+    }
 }
 
 } // namespace
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent)
-    , m_outputDirectory(executableDirectory())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ORNIVEX_CONFIG"));
@@ -156,7 +138,7 @@ Form1::Form1(QWidget *parent)
 
     Command1 = new QPushButton(QStringLiteral("Create Config File"), m_canvas);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setToolTip(commandDescription(m_outputDirectory));
+    Command1->setToolTip(commandDescription(*this));
     Command1->setAccessibleDescription(Command1->toolTip());
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
@@ -363,12 +345,12 @@ ConfigSnapshot Form1::gatherSnapshot() const
 // error itself; the error report shows what goes wrong.
 void Form1::createConfigFile()
 {
-    if (m_outputDirectory.empty()) {
-        throw ConfigWriteError(ENOENT, fromAscii(kConfigFileName),
-                               u"the folder that holds this program cannot be found: the program file was deleted "
-                               u"or replaced");
-    }
-    WriteConfigFile(gatherSnapshot(), m_outputDirectory);
+    WriteConfigFile(gatherSnapshot(), outputDirectory());
+}
+
+std::filesystem::path Form1::outputDirectory() const
+{
+    return m_outputDirectory.empty() ? ProgramFolder() : m_outputDirectory;
 }
 
 } // namespace ornivex

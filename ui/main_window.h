@@ -33,10 +33,11 @@ class Form1 : public QWidget {
 public:
     explicit Form1(QWidget *parent = nullptr);
 
-    // Where the command writes, as the system's own bytes: the executable's
-    // directory unless changed, or empty when that cannot be found.
+    // Where the command writes: the program's folder, found anew at each
+    // press, unless a folder is set here. Throws ConfigWriteError when the
+    // program's folder cannot be found.
     void setOutputDirectory(std::filesystem::path directory) { m_outputDirectory = std::move(directory); }
-    const std::filesystem::path &outputDirectory() const { return m_outputDirectory; }
+    std::filesystem::path outputDirectory() const;
 
     // Pixels per twip: large enough that every caption fits in the toolkit's
     // default font, and never less than 96 dots per inch. The same in both
@@ -76,7 +77,7 @@ private:
     QWidget *m_canvas = nullptr;
     std::vector<std::pair<QWidget *, Twips>> m_placements;
     double m_pixelsPerTwip = 1.0 / 15;
-    std::filesystem::path m_outputDirectory;
+    std::filesystem::path m_outputDirectory; // empty: the program's folder
 };
 
 } // namespace ornivex
