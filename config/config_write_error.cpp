@@ -20,4 +20,14 @@ std::u16string ConfigWriteError::description() const
     return u"Cannot write " + m_path + u": " + m_systemText;
 }
 
+std::u16string ConfigWriteError::report() const
+{
+    std::u16string text = u"Error " + fromAscii(std::to_string(m_number)) + u": " + description() + u"\n\n";
+    if (!m_advice.empty())
+        text += m_advice + u"\n\n";
+    if (!m_fileChanged)
+        text += u"The file was not changed. ";
+    return text + u"Your settings are still in the window: fix the cause and create the file again.";
+}
+
 } // namespace ornivex

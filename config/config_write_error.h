@@ -25,6 +25,11 @@ public:
     // "Cannot write <path>: <system text>"; what() gives the same in UTF-8.
     std::u16string description() const;
 
+    // The whole text of the report box, the same in every window: first
+    // "Error <number>: <description>", then the advice, then whether the
+    // file was changed, and that the settings are still in the window.
+    std::u16string report() const;
+
 private:
     int m_number;
     std::u16string m_path;

@@ -1,6 +1,7 @@
 #include "error_report.h"
 
 #include "config_file_writer.h"
+#include "unicode_text.h"
 
 #include <QMessageBox>
 
@@ -13,21 +14,23 @@ void ErrorReport::runCommand(QWidget *window, const std::function<void()> &comma
     try {
         command();
     } catch (const ConfigWriteError &error) {
-        show(window, error.number(), QString::fromStdU16String(error.description()));
+        show(window, error);
     } catch (const std::exception &error) {
-        show(window, 0, QString::fromUtf8(error.what()));
+        show(window, ConfigWriteError(0, fromAscii(kConfigFileName), fromUtf8(error.what())));
     } catch (...) {
-        show(window, 0, QStringLiteral("An unknown error occurred."));
+        show(window, ConfigWriteError(0, fromAscii(kConfigFileName), u"an unknown error occurred"));
     }
 }
 
-void ErrorReport::show(QWidget *window, int number, const QString &description)
+// The report's first line is the box's text, the rest its informative text.
+void ErrorReport::show(QWidget *window, const ConfigWriteError &error)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("ORNIVEX_CONFIG - Error"),
-                    QStringLiteral("Error %1: %2").arg(number).arg(description), QMessageBox::Ok, window);
+    const QString report = QString::fromStdU16String(error.report());
+    const qsizetype firstLineEnd = report.indexOf(QLatin1String("\n\n"));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("ORNIVEX_CONFIG - Error"), report.left(firstLineEnd),
+                    QMessageBox::Ok, window);
     box.setObjectName(QStringLiteral("errorReport"));
-    box.setInformativeText(QStringLiteral("The configuration file was not written. Your settings are still "
-                                          "in the window: fix the cause and create the file again."));
+    box.setInformativeText(report.mid(firstLineEnd + 2));
     box.exec();
 }
 

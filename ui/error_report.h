@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
-
 #include <functional>
 
 class QWidget;
 
 namespace ornivex {
+
+class ConfigWriteError;
 
 // The program's one place that deals with errors: a command from the event
 // loop runs through here, and whatever it throws is shown in a modal box with
@@ -17,7 +17,7 @@ public:
     static void runCommand(QWidget *window, const std::function<void()> &command);
 
 private:
-    static void show(QWidget *window, int number, const QString &description);
+    static void show(QWidget *window, const ConfigWriteError &error);
 };
 
 } // namespace ornivex
