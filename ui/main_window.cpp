@@ -343,7 +343,7 @@ ConfigSnapshot Form1::gatherSnapshot() const
 
 // The command: gathers the window's state and writes the file. It handles no
 // error itself; the error report shows what goes wrong.
-void Form1::createConfigFile()
+void Form1::createConfigFile() const
 {
     WriteConfigFile(gatherSnapshot(), outputDirectory());
 }

@@ -58,7 +58,7 @@ private:
     void fitToScreen();
     void setTabOrder();
 
-    void createConfigFile();
+    void createConfigFile() const;
 
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;
