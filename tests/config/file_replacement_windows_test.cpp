@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -39,11 +40,6 @@ std::string utf8(const std::wstring &text)
     return toUtf8(std::u16string(text.begin(), text.end()));
 }
 
-std::wstring wide(const std::u16string &text)
-{
-    return {text.begin(), text.end()};
-}
-
 // The test's own calls take the \\?\ prefix, so that long paths work.
 std::wstring longPath(const std::wstring &path)
 {
@@ -54,7 +50,7 @@ struct Entry {
     DWORD attributes;
     std::uint64_t index;
     DWORD links;
-    std::string content; // of a file, or "<unreadable>" while a program holds it unshared
+    std::string content; // of a file
     bool operator==(const Entry &) const = default;
 };
 
@@ -71,18 +67,10 @@ Entry entryOf(const std::wstring &path)
         entry.links = info.nNumberOfLinks;
     }
     ::CloseHandle(file);
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return entry;
-    const HANDLE data = ::CreateFileW(longPath(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
-    if (data == INVALID_HANDLE_VALUE)
-        return entry.content = "<unreadable>", entry;
-    std::string buffer(1 << 16, '\0');
-    DWORD got = 0;
-    while (::ReadFile(data, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
-        entry.content.append(buffer.data(), got);
-    ::CloseHandle(data);
+    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::ifstream data(std::filesystem::path(longPath(path)), std::ios::binary);
+        entry.content.assign(std::istreambuf_iterator<char>(data), {});
+    }
     return entry;
 }
 
@@ -134,11 +122,7 @@ std::wstring userSid()
 
 std::u16string userName()
 {
-    std::wstring name(257, L'\0');
-    auto size = static_cast<DWORD>(name.size());
-    ::GetUserNameW(name.data(), &size);
-    name.resize(size > 0 ? size - 1 : 0);
-    return {name.begin(), name.end()};
+    return fromUtf8(std::getenv("USERNAME") ? std::getenv("USERNAME") : "<unknown>");
 }
 
 // Everyone may do everything, or only read and list; and a file this user
@@ -278,7 +262,8 @@ std::optional<std::wstring> smallDisk()
     const char *disk = std::getenv("ORNIVEX_SMALL_DISK");
     if (!disk || !*disk)
         return std::nullopt;
-    return wide(fromUtf8(disk));
+    const std::u16string path = fromUtf8(disk);
+    return std::wstring(path.begin(), path.end());
 }
 
 std::wstring deepFolder(const Scene &scene)
