@@ -486,4 +486,43 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
 INSTANTIATE_TEST_SUITE_P(Folders, WindowsFileReplacementTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case> &row) { return std::string(row.param.name); });
 
+// The program's folder, found by a copy of this test run from a folder with
+// a name beyond ASCII, while its working directory is another folder.
+// (Windows starts no program from a path past 260 characters, so the longer
+// names that ProgramFolder() also takes cannot be tried this way.)
+TEST(ProgramFolder, IsTheRunningProgramsFolderNotTheWorkingDirectory)
+{
+    if (const wchar_t *expected = ::_wgetenv(L"ORNIVEX_EXPECTED_FOLDER")) { // the copy
+        EXPECT_EQ(ProgramFolder().native(), expected);
+        return;
+    }
+    Scene scene;
+    scene.root = std::filesystem::temp_directory_path().native() + L"ornivex-program-"
+        + std::to_wstring(::GetCurrentProcessId());
+    scene.folder(L"");
+    scene.folder(L"Server \u041f\u0430\u043f\u043a\u0430 \U0001F3AE");
+    const std::wstring folder = scene.path(L"Server \u041f\u0430\u043f\u043a\u0430 \U0001F3AE");
+    const std::wstring copy = folder + L"\\tests.exe";
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() / L"file_replacement_windows_tests.exe").c_str(), copy.c_str(), TRUE))
+        << ::GetLastError();
+    ::SetEnvironmentVariableW(L"ORNIVEX_EXPECTED_FOLDER", folder.c_str());
+    std::wstring command = L"tests.exe --gtest_filter=ProgramFolder.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, scene.root.c_str(),
+                                 &startup, &process))
+        << ::GetLastError();
+    ::SetEnvironmentVariableW(L"ORNIVEX_EXPECTED_FOLDER", nullptr);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    EXPECT_EQ(status, 0U) << "the copy found another folder";
+    ::DeleteFileW(copy.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(scene.root.c_str());
+}
+
 } // namespace
