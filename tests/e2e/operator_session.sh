@@ -10,12 +10,10 @@
 #
 # usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir>
 set -euo pipefail
-# A session bus of its own, for the accessibility bus a desktop has.
-if [ -z "${ORNIVEX_PRIVATE_BUS:-}" ] && command -v dbus-run-session >/dev/null; then
-    ORNIVEX_PRIVATE_BUS=1 exec dbus-run-session -- bash "$0" "$@"
-fi
-program=$1 grab=$2 expected=$3 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/private_session_bus.sh"
+rerun_on_private_session_bus "$0" "$@"
+program=$1 grab=$2 expected=$3 shots=$4
 
 source "$here/session.sh"
 skip_without Xvfb xdotool dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher
@@ -30,10 +28,7 @@ status_line() { /usr/bin/python3 "$here/status_line.py"; }
 
 source "$here/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" || fail "no X server"
-# Programs join an accessibility bus that is already there, as on a desktop.
-dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null \
-    || fail "no accessibility bus"
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+start_accessibility_bus || fail "no accessibility bus"
 
 app=$work/$'server\xff'
 mkdir "$app" "$work/elsewhere" "$work/gone"
