@@ -28,3 +28,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland l
 # driver, and a headless Wayland compositor for the end-to-end tests.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
                xvfb xauth xdotool util-linux weston)
+# What ./build-windows.sh needs: CMake, Ninja and MinGW-w64 with posix threads.
+WINDOWS_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+# What the Win32 window's tests under Wine need on top: an X server, xdotool
+# to type, and the locale sources from which they define a Hebrew locale for
+# the right-to-left run (the dialog font, DejaVu Sans here, is in BUILD_PACKAGES).
+WIN32_WINDOW_TEST_PACKAGES=(xvfb xauth xdotool locales)
