@@ -4,7 +4,7 @@
 # unprivileged user:
 #  1. from a fresh folder with a non-ASCII name, the working directory in
 #     another server's folder: the first press writes the initial file and
-#     says so in the status line; edits to every kind of control; a folder
+#     says so in the status line; the button's tooltip names the file; edits to every kind of control; a folder
 #     in the file's place brings the report box, whose text is read and
 #     checked, the status line is cleared, Return closes the box, the focus
 #     is back on the button and Space writes the edits; Tab wraps to the
@@ -103,6 +103,16 @@ tabs 36; press space                          # "Create Config File" at once
 written_as initial_state.golden
 confirmation='^Written: '$(windows_path "$file" | sed 's/[\\.]/\\&/g')' at [0-9]{2}:[0-9]{2}:[0-9]{2}$'
 status_line | grep -Eq "$confirmation" || fail "the status line does not confirm: $(status_line)"
+read -r button_x button_y < <(probe button ORNIVEX_CONFIG)
+# Onto the button and a pixel further, as a hand on a mouse would, then
+# still for longer than a tooltip's delay, since each move restarts it.
+point_at_button() {
+    xdotool mousemove "$button_x" "$button_y" sleep 0.2 mousemove $((button_x + 1)) "$button_y" sleep 1
+    probe tooltip ORNIVEX_CONFIG >/dev/null
+}
+wait_for 20 point_at_button || fail "the button shows no tooltip"
+tooltip=$(probe tooltip ORNIVEX_CONFIG)
+[ "$tooltip" = "Writes $(windows_path "$file")" ] || fail "the tooltip does not name the file: $tooltip"
 
 tabs 1; press space                           # shotgun: ban (Tab wrapped to the first box)
 tabs 4; press space                           # smartgun: allow

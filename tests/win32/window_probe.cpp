@@ -9,12 +9,17 @@
 //            each caption that does not fit; fails if one does not
 //   mirrored checks that the window lays out right to left: its first
 //            check box stands right of its last one
+//   button   prints the centre of the window's push button on the screen
+//   tooltip  prints the text of the tooltip on show
 // Exits 0 when done, 1 when a check fails, 2 when no such window is shown.
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -123,6 +128,50 @@ int checkFits(HWND window)
     return failures == 0 && captions > 0 ? 0 : 1;
 }
 
+BOOL CALLBACK findVisibleTooltip(HWND window, LPARAM found)
+{
+    if (::IsWindowVisible(window) && classOf(window) == TOOLTIPS_CLASSW) {
+        *reinterpret_cast<HWND *>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The centre of the window's push button, in screen pixels. While it has
+// the focus, the dialog manager shows it as the default button.
+int printButtonCentre(HWND window)
+{
+    for (HWND control : descendants(window)) {
+        const auto type = static_cast<DWORD>(::GetWindowLongPtrW(control, GWL_STYLE)) & BS_TYPEMASK;
+        if (classOf(control) == L"Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)) {
+            RECT place{};
+            ::GetWindowRect(control, &place);
+            std::printf("%ld %ld\n", (place.left + place.right) / 2, (place.top + place.bottom) / 2);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// A tooltip keeps its text for itself: GetWindowTextW on another process's
+// window reads only the title the system holds, so the tooltip is asked.
+int printTooltip()
+{
+    HWND tooltip = nullptr;
+    ::EnumWindows(findVisibleTooltip, reinterpret_cast<LPARAM>(&tooltip));
+    if (tooltip == nullptr)
+        return 1;
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    if (::SendMessageTimeoutW(tooltip, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                              5000, &length)
+            == 0
+        || length == 0)
+        return 1;
+    print(text);
+    return 0;
+}
+
 int checkMirrored(HWND window)
 {
     std::vector<RECT> boxes;
@@ -143,7 +192,7 @@ int checkMirrored(HWND window)
 int wmain(int argc, wchar_t **argv)
 {
     if (argc != 3) {
-        std::fputs("usage: window_probe text|focus|fits|mirrored <window title>\n", stderr);
+        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip <window title>\n", stderr);
         return 2;
     }
     // Aware of DPI as the program is, so that its sizes and DPI are seen
@@ -177,5 +226,9 @@ int wmain(int argc, wchar_t **argv)
         return checkFits(found.window);
     if (command == L"mirrored")
         return checkMirrored(found.window);
+    if (command == L"button")
+        return printButtonCentre(found.window);
+    if (command == L"tooltip")
+        return printTooltip();
     return 2;
 }

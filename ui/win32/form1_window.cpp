@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace ornivex::win32 {
 namespace {
@@ -237,8 +238,6 @@ Form1Window::Form1Window(HINSTANCE instance)
                                      m_window, nullptr, instance, this);
         if (m_canvas == nullptr)
             throwLastError("CreateWindowExW");
-        createControls(instance);
-        createTooltip(instance);
         applyDpi(::GetDpiForWindow(m_window), nullptr);
         m_focus = m_controls.at(static_cast<std::size_t>(form::focusOrder().front()));
         ::SetFocus(m_focus);
@@ -258,17 +257,22 @@ Form1Window::~Form1Window()
 
 // Created in the table's order, which is the tab order: each new child goes
 // below its siblings, and the dialog manager's Tab walks them top to bottom.
-void Form1Window::createControls(HINSTANCE instance)
+// Each is created in its place and font, which spares moving it again.
+void Form1Window::createControls(HFONT font)
 {
+    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     const auto controls = form::controls();
     for (std::size_t i = 0; i < controls.size(); ++i) {
         const form::Control &entry = controls[i];
         const NativeKind native = nativeKind(entry.kind);
+        const RECT &place = m_places[i];
         HWND control = ::CreateWindowExW(native.exStyle, native.className, wide(entry.caption),
-                                         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | native.style, 0, 0, 0, 0, m_canvas,
-                                         controlId(i), instance, nullptr);
+                                         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | native.style, place.left, place.top,
+                                         place.right - place.left, place.bottom - place.top, m_canvas, controlId(i),
+                                         instance, nullptr);
         if (control == nullptr)
             throwLastError("CreateWindowExW");
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         if (entry.kind == form::Kind::CheckBox)
             ::SendMessageW(control, BM_SETCHECK, entry.initiallyChecked ? BST_CHECKED : BST_UNCHECKED, 0);
         if (entry.kind == form::Kind::TextBox)
@@ -284,8 +288,9 @@ void Form1Window::createControls(HINSTANCE instance)
 }
 
 // The button's tooltip names the file it writes.
-void Form1Window::createTooltip(HINSTANCE instance)
+void Form1Window::createTooltip()
 {
+    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     m_tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr,
                                   instance, nullptr);
@@ -304,28 +309,34 @@ void Form1Window::createTooltip(HINSTANCE instance)
 
 // Lays the window out for a DPI: the message font at that DPI, every
 // control measured in it, the form's scale rule, then the window's size.
+// The first time, the controls are created in their places.
 void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
 {
     HFONT font = createMessageFont(dpi);
-    for (HWND control : m_controls)
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    if (m_font != nullptr)
-        ::DeleteObject(m_font);
-    m_font = font;
-    m_dpi = dpi;
-
     const auto controls = form::controls();
     std::vector<form::Needed> needed;
     int frequencyWidth = 0;
-    {
+    try {
         const Measure measure(m_canvas, font, dpi);
-        for (std::size_t i = 0; i < controls.size(); ++i)
-            needed.push_back(measure.needed(controls[i].kind, wide(controls[i].caption)));
-        frequencyWidth = measure.frequencyWidth(control("txtFrequency"));
+        for (const form::Control &entry : controls)
+            needed.push_back(measure.needed(entry.kind, wide(entry.caption)));
+        // The edit's margins depend on its font; before the controls exist,
+        // an edit of the same kind is asked.
+        HWND box = m_controls.empty() ? ::CreateWindowExW(nativeKind(form::Kind::TextBox).exStyle, WC_EDITW, nullptr,
+                                                          WS_CHILD, 0, 0, 0, 0, m_canvas, nullptr, nullptr, nullptr)
+                                      : control("txtFrequency");
+        ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        frequencyWidth = measure.frequencyWidth(box);
+        if (m_controls.empty())
+            ::DestroyWindow(box);
+    } catch (...) {
+        ::DeleteObject(font);
+        throw;
     }
     const form::Layout layout = form::layOut(dpi / 1440.0, needed, frequencyWidth);
     m_pixelsPerTwip = layout.pixelsPerTwip;
     m_canvasSize = {layout.clientWidth, layout.clientHeight};
+    m_dpi = dpi;
 
     // Frames hold no windows here: what the form places inside a frame is a
     // sibling on the canvas, offset by the frame's place. Mirroring needs no
@@ -339,10 +350,21 @@ void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
             place.top += frame.top;
         }
         m_places.push_back({place.left, place.top, place.right(), place.bottom()});
-        ::SetWindowPos(m_controls[i], nullptr, place.left, place.top, place.width, place.height,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::SetWindowPos(m_canvas, nullptr, 0, 0, m_canvasSize.cx, m_canvasSize.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    HFONT previousFont = std::exchange(m_font, font);
+    if (m_controls.empty()) {
+        createControls(font);
+    } else {
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            const RECT &place = m_places[i];
+            ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            ::SetWindowPos(m_controls[i], nullptr, place.left, place.top, place.right - place.left,
+                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    if (previousFont != nullptr)
+        ::DeleteObject(previousFont);
     fitWindow(suggested);
     ::InvalidateRect(m_window, nullptr, TRUE);
 }
@@ -623,10 +645,26 @@ LRESULT CALLBACK Form1Window::windowProcedure(HWND window, UINT message, WPARAM 
 }
 
 // The canvas passes what its controls tell their parent on to the window.
+// The button's tooltip is made when the pointer first comes over the button:
+// a tooltip window costs megabytes under Wine, and most starts never need it.
 LRESULT CALLBACK Form1Window::canvasProcedure(HWND canvas, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_NCCREATE) {
+        ::SetWindowLongPtrW(canvas, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams));
+    }
     if (message == WM_COMMAND)
         return ::SendMessageW(::GetParent(canvas), message, wParam, lParam);
+    if (message == WM_SETCURSOR) {
+        auto *self = reinterpret_cast<Form1Window *>(::GetWindowLongPtrW(canvas, GWLP_USERDATA));
+        if (self != nullptr && self->m_tooltip == nullptr && self->m_controls.size() == form::controls().size()
+            && reinterpret_cast<HWND>(wParam) == self->control("Command1")) {
+            try {
+                self->createTooltip();
+            } catch (...) { // no room for its text: the button works without it
+            }
+        }
+    }
     return ::DefWindowProcW(canvas, message, wParam, lParam);
 }
 

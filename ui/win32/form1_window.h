@@ -54,8 +54,8 @@ private:
     static LRESULT CALLBACK canvasProcedure(HWND canvas, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    void createControls(HINSTANCE instance);
-    void createTooltip(HINSTANCE instance);
+    void createControls(HFONT font);
+    void createTooltip();
     void applyDpi(UINT dpi, const RECT *suggested);
     void fitWindow(const RECT *suggested);
     void updateScrollBars();
