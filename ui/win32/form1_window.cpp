@@ -285,6 +285,11 @@ void Form1Window::createControls(HFONT font)
         if (controls[i].kind == form::Kind::Frame)
             ::SetWindowPos(m_controls[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
+    // A screen reader names an edit after the static just before it in
+    // this order: the label goes before the frequency box, which keeps its
+    // place among the stops.
+    const auto box = static_cast<std::size_t>(form::find("txtFrequency"));
+    ::SetWindowPos(control("Label1"), m_controls.at(box - 1), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // The button's tooltip names the file it writes.
