@@ -186,7 +186,7 @@ cmake -S . -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x
     -DCMAKE_BUILD_TYPE=Release -DORNIVEX_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$windows_build" --target ornivex-config win32_minimal_window win32_write_bench
 wine_session_open "$windows_build/wine" >/dev/null
-windows_programs=$windows_build/wine/programs
+windows_programs=$PWD/$windows_build/wine/programs
 rm -rf "$windows_programs" && mkdir -p "$windows_programs/scratch"
 cp "$windows_build/ornivex-config.exe" "$windows_build"/bench/win32_*.exe "$windows_programs/"
 chmod -R a+rwX "$windows_programs"

@@ -25,7 +25,8 @@ HWND addControl(HWND parent, const wchar_t *className, const wchar_t *text, DWOR
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int showCommand)
+int WINAPI wWinMain(HINSTANCE hInstance, [[maybe_unused]] HINSTANCE hPrevInstance, [[maybe_unused]] LPWSTR lpCmdLine,
+                    int nShowCmd)
 {
     INITCOMMONCONTROLSEX classes{};
     classes.dwSize = sizeof classes;
@@ -35,13 +36,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = windowProcedure;
-    windowClass.hInstance = instance;
+    windowClass.hInstance = hInstance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
     windowClass.lpszClassName = L"MinimalWindow";
     ::RegisterClassExW(&windowClass);
     HWND window = ::CreateWindowExW(WS_EX_CONTROLPARENT, L"MinimalWindow", L"Minimal window", WS_OVERLAPPEDWINDOW,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, 256, 220, nullptr, nullptr, instance, nullptr);
+                                    CW_USEDEFAULT, CW_USEDEFAULT, 256, 220, nullptr, nullptr, hInstance, nullptr);
 
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
@@ -57,7 +58,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     for (HWND control : controls)
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     ::SetFocus(controls[1]);
-    ::ShowWindow(window, showCommand);
+    ::ShowWindow(window, nShowCmd);
 
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

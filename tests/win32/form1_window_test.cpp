@@ -85,7 +85,7 @@ TEST_P(Form1WindowAtDpi, LaysItselfOutAnewAndEveryCaptionFits)
             continue;
         SCOPED_TRACE(entry.objectName());
         HWND control = window.control(entry.objectName());
-        const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+        auto *const font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
         ASSERT_NE(font, nullptr);
         const HGDIOBJ previous = ::SelectObject(dc, font);
         SIZE text{};

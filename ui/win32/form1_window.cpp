@@ -260,7 +260,7 @@ Form1Window::~Form1Window()
 // Each is created in its place and font, which spares moving it again.
 void Form1Window::createControls(HFONT font)
 {
-    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     const auto controls = form::controls();
     for (std::size_t i = 0; i < controls.size(); ++i) {
         const form::Control &entry = controls[i];
@@ -295,7 +295,7 @@ void Form1Window::createControls(HFONT font)
 // The button's tooltip names the file it writes.
 void Form1Window::createTooltip()
 {
-    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     m_tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr,
                                   instance, nullptr);
@@ -538,7 +538,7 @@ std::u16string Form1Window::commandDescription() const
 // The status line says what was written. A screen reader learns of the new
 // text from the name change of the static control (its accessible name is
 // its text), as it does for any static that changes while it is on screen.
-void Form1Window::setStatus(const std::u16string &text)
+void Form1Window::setStatus(const std::u16string &text) const
 {
     HWND status = control("lblStatus");
     ::SetWindowTextW(status, wide(text));

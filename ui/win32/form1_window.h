@@ -61,7 +61,7 @@ private:
     void updateScrollBars();
     void scroll(int bar, int request);
     void scrollIntoView(HWND control);
-    void setStatus(const std::u16string &text);
+    void setStatus(const std::u16string &text) const;
 
     // The command: gathers the window's state, writes the file and says so,
     // or shows the error report.

@@ -8,15 +8,16 @@
 #include <exception>
 #include <string>
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int showCommand)
+int WINAPI wWinMain(HINSTANCE hInstance, [[maybe_unused]] HINSTANCE hPrevInstance, [[maybe_unused]] LPWSTR lpCmdLine,
+                    int nShowCmd)
 {
     INITCOMMONCONTROLSEX classes{};
     classes.dwSize = sizeof classes;
     classes.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES; // buttons, edits, statics; tooltips
     ::InitCommonControlsEx(&classes);
     try {
-        ornivex::win32::Form1Window window(instance);
-        ::ShowWindow(window.handle(), showCommand);
+        ornivex::win32::Form1Window window(hInstance);
+        ::ShowWindow(window.handle(), nShowCmd);
         return ornivex::win32::runMessageLoop(window);
     } catch (const std::exception &error) {
         const std::u16string text = u"ORNIVEX Config cannot show its window: " + ornivex::fromUtf8(error.what());
