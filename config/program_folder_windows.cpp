@@ -24,7 +24,7 @@ std::filesystem::path ProgramFolder()
         // A cut name fills the whole buffer (and sets no error before Vista).
         if (length > 0 && length < size) {
             program.resize(length);
-            const std::filesystem::path folder = std::filesystem::path(program).parent_path();
+            std::filesystem::path folder = std::filesystem::path(program).parent_path();
             if (folder.is_absolute())
                 return folder;
             error = ERROR_BAD_PATHNAME;

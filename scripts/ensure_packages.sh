@@ -28,6 +28,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland l
 # driver, and a headless Wayland compositor for the end-to-end tests.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
                xvfb xauth xdotool util-linux weston)
+# What the Windows cross build and its tests under Wine need: MinGW-w64 with
+# posix threads, Wine (wine64 runs the programs, wine gives the command) and
+# Wine's own fonts for the windows it draws.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine)
 # What ./build-windows.sh needs: CMake, Ninja and MinGW-w64 with posix threads.
 WINDOWS_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 # What the Win32 window's tests under Wine need on top: an X server, xdotool

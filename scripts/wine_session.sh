@@ -24,6 +24,10 @@ wine_session_open() {
     if [ "$(id -u)" -eq 0 ]; then
         chown nobody:nogroup "$folder" "$folder/home" "$WINEPREFIX"
         chmod 0755 "$folder"
+        if ! setpriv --reuid=nobody --regid=nogroup --clear-groups -- test -r "$folder/.." -a -x "$folder/.."; then
+            echo "The user nobody, who runs Wine, cannot reach $folder: let others enter the folders above it" >&2
+            return 1
+        fi
     fi
     # Started first and with every output redirected: a wineserver that a
     # Wine program starts holds that program's outputs, and a reader of

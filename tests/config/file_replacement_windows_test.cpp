@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -39,11 +40,6 @@ std::string utf8(const std::wstring &text)
     return toUtf8(std::u16string(text.begin(), text.end()));
 }
 
-std::wstring wide(const std::u16string &text)
-{
-    return {text.begin(), text.end()};
-}
-
 // The test's own calls take the \\?\ prefix, so that long paths work.
 std::wstring longPath(const std::wstring &path)
 {
@@ -54,7 +50,7 @@ struct Entry {
     DWORD attributes;
     std::uint64_t index;
     DWORD links;
-    std::string content; // of a file, or "<unreadable>" while a program holds it unshared
+    std::string content; // of a file
     bool operator==(const Entry &) const = default;
 };
 
@@ -71,18 +67,10 @@ Entry entryOf(const std::wstring &path)
         entry.links = info.nNumberOfLinks;
     }
     ::CloseHandle(file);
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return entry;
-    const HANDLE data = ::CreateFileW(longPath(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
-    if (data == INVALID_HANDLE_VALUE)
-        return entry.content = "<unreadable>", entry;
-    std::string buffer(1 << 16, '\0');
-    DWORD got = 0;
-    while (::ReadFile(data, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
-        entry.content.append(buffer.data(), got);
-    ::CloseHandle(data);
+    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::ifstream data(std::filesystem::path(longPath(path)), std::ios::binary);
+        entry.content.assign(std::istreambuf_iterator<char>(data), {});
+    }
     return entry;
 }
 
@@ -134,11 +122,7 @@ std::wstring userSid()
 
 std::u16string userName()
 {
-    std::wstring name(257, L'\0');
-    auto size = static_cast<DWORD>(name.size());
-    ::GetUserNameW(name.data(), &size);
-    name.resize(size > 0 ? size - 1 : 0);
-    return {name.begin(), name.end()};
+    return fromUtf8(std::getenv("USERNAME") ? std::getenv("USERNAME") : "<unknown>");
 }
 
 // Everyone may do everything, or only read and list; and a file this user
@@ -278,7 +262,8 @@ std::optional<std::wstring> smallDisk()
     const char *disk = std::getenv("ORNIVEX_SMALL_DISK");
     if (!disk || !*disk)
         return std::nullopt;
-    return wide(fromUtf8(disk));
+    const std::u16string path = fromUtf8(disk);
+    return std::wstring(path.begin(), path.end());
 }
 
 std::wstring deepFolder(const Scene &scene)
@@ -291,18 +276,22 @@ std::wstring deepFolder(const Scene &scene)
     return relative;
 }
 
-enum class Advice { None, Some, NamesTheUser };
+// What a case checks beyond the entries of its folder.
+enum Checks : unsigned {
+    InPlace = 1,        // the written file keeps its index
+    OnSmallDisk = 2,    // the folder is on a full disk, and message 9 is long
+    GivesAdvice = 4,    // the report says what to do
+    NamesTheUser = 8,   // ... and names the user whom the permissions refuse
+    NamesReadOnly = 16, // ... and names the Read-only attribute
+};
 
 struct Case {
     const char *name;
     DWORD error; // 0 or the ConfigWriteError's number
+    unsigned checks;
     std::wstring shown;
     std::vector<std::wstring> written;
     std::function<void(Scene &)> arrange;
-    Advice advice = Advice::None;
-    bool inPlace = false; // the written file keeps its index
-    bool onSmallDisk = false;
-    int longMessage = 0; // characters in message 9
 };
 
 void PrintTo(const Case &row, std::ostream *out)
@@ -315,70 +304,75 @@ void PrintTo(const Case &row, std::ostream *out)
 // All paths are relative to the folder's root.
 // clang-format off
 const Case kCases[] = {
-    {"NewFile", 0, L"", {kTheFile}, [](Scene &) {}},
-    {"ALongerFileIsReplacedWhole", 0, L"", {kTheFile}, [](Scene &s) { s.file(kName, std::string(5000, 'z')); }},
+    {"NewFile", 0, 0, L"", {kTheFile}, [](Scene &) {}},
+    {"ALongerFileIsReplacedWhole", 0, 0, L"", {kTheFile}, [](Scene &s) { s.file(kName, std::string(5000, 'z')); }},
     // Windows refuses CREATE_ALWAYS on a hidden or system file unless the
     // call names the same attributes, so a plain write fails there; Wine
     // accepts it. ReplaceFileW keeps the attributes on Windows, Wine drops them.
-    {"HiddenFileStaysHidden", 0, L"", {kTheFile}, [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN); }},
-    {"HiddenSystemFileKeepsBoth", 0, L"", {kTheFile},
+    {"HiddenFileStaysHidden", 0, 0, L"", {kTheFile},
+     [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN); }},
+    {"HiddenSystemFileKeepsBoth", 0, 0, L"", {kTheFile},
      [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM); }},
-    {"HardLinkedFileIsWrittenInPlace", 0, L"", {kName, L"second name"},
-     [](Scene &s) { s.file(kName, "old"); s.hardLink(kName, L"second name"); }, Advice::None, true},
-    {"WritableFileInAFolderThatRefusesNewFiles", 0, L"", {kTheFile}, [](Scene &s) {
+    {"HardLinkedFileIsWrittenInPlace", 0, InPlace, L"", {kName, L"second name"},
+     [](Scene &s) { s.file(kName, "old"); s.hardLink(kName, L"second name"); }},
+    {"WritableFileInAFolderThatRefusesNewFiles", 0, InPlace, L"", {kTheFile}, [](Scene &s) {
          s.folder(L"locked");
          s.file(L"locked\\" + kName, std::string(3000, 'z'));
          s.security(L"locked", kListOnly);
          s.writeDir = L"locked";
-     }, Advice::None, true},
-    {"HeldOpenSharingWritingNotDeletion", 0, L"", {kTheFile},
-     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"rw"); }, Advice::None, true},
-    {"HeldOpenSharingAll", 0, L"", {kTheFile}, [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"rwd"); }},
-    {"GermanFolderName", 0, L"", {kTheFile},
+     }},
+    {"HeldOpenSharingWritingNotDeletion", 0, InPlace, L"", {kTheFile},
+     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"rw"); }},
+    {"HeldOpenSharingAll", 0, 0, L"", {kTheFile}, [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"rwd"); }},
+    {"GermanFolderName", 0, 0, L"", {kTheFile},
      [](Scene &s) { s.folder(L"Gr\u00f6\u00dfe"); s.writeDir = L"Gr\u00f6\u00dfe"; }},
-    {"CyrillicFolderName", 0, L"", {kTheFile}, [](Scene &s) {
+    {"CyrillicFolderName", 0, 0, L"", {kTheFile}, [](Scene &s) {
          s.folder(L"\u041f\u0430\u043f\u043a\u0430");
          s.file(L"\u041f\u0430\u043f\u043a\u0430\\" + kName, "old");
          s.writeDir = L"\u041f\u0430\u043f\u043a\u0430";
      }},
-    {"EmojiFolderName", 0, L"", {kTheFile},
+    {"EmojiFolderName", 0, 0, L"", {kTheFile},
      [](Scene &s) { s.folder(L"Server \U0001F3AE"); s.writeDir = L"Server \U0001F3AE"; }},
-    {"PathOver260Characters", 0, L"", {kTheFile}, [](Scene &s) {
+    {"PathOver260Characters", 0, 0, L"", {kTheFile}, [](Scene &s) {
          s.writeDir = deepFolder(s);
          s.file(*s.writeDir + L'\\' + kName, "old");
      }},
-    {"FolderGivenWithSlashesAndATrailingOne", 0, L"", {kTheFile}, [](Scene &s) {
+    {"FolderGivenWithSlashesAndATrailingOne", 0, 0, L"", {kTheFile}, [](Scene &s) {
          s.folder(L"server");
          s.writeDir = L"server/./";
      }},
-    {"CopyACrashLeftBehindGoes", 0, L"", {kName},
+    {"CopyACrashLeftBehindGoes", 0, 0, L"", {kName},
      [](Scene &s) { s.file(kName, "old"); s.crashedWriter(); s.removed.push_back(kCopy); }},
-    {"CopyAnotherWriterHoldsStays", 0, L"", {kName},
-     [](Scene &s) { s.file(kName, "old"); s.file(kCopy, "another writer's copy", FILE_ATTRIBUTE_HIDDEN); s.hold(kCopy, L"-"); }},
+    {"CopyAnotherWriterHoldsStays", 0, 0, L"", {kName}, [](Scene &s) {
+         s.file(kName, "old");
+         s.file(kCopy, "another writer's copy", FILE_ATTRIBUTE_HIDDEN);
+         s.hold(kCopy, L"-");
+     }},
 
-    {"NoFolderIsNoWorkingDirectory", ERROR_PATH_NOT_FOUND, kName, {},
-     [](Scene &s) { s.file(kName, "the working directory's own"); s.writeDir.reset(); }, Advice::Some},
-    {"MissingFolder", ERROR_PATH_NOT_FOUND, L"missing\\" + kName, {},
-     [](Scene &s) { s.writeDir = L"missing"; }, Advice::Some},
-    {"FolderInTheWay", ERROR_ACCESS_DENIED, kName, {}, [](Scene &s) { s.folder(kName); }, Advice::Some},
+    {"NoFolderIsNoWorkingDirectory", ERROR_PATH_NOT_FOUND, GivesAdvice, kName, {},
+     [](Scene &s) { s.file(kName, "the working directory's own"); s.writeDir.reset(); }},
+    {"MissingFolder", ERROR_PATH_NOT_FOUND, GivesAdvice, L"missing\\" + kName, {},
+     [](Scene &s) { s.writeDir = L"missing"; }},
+    {"FolderInTheWay", ERROR_ACCESS_DENIED, GivesAdvice, kName, {}, [](Scene &s) { s.folder(kName); }},
     // Wine lets root write a read-only file; the test runs as another user.
-    {"ReadOnlyFile", ERROR_ACCESS_DENIED, kName, {},
-     [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_READONLY); }, Advice::Some},
-    {"FileThatDeniesThisUserWriting", ERROR_ACCESS_DENIED, kName, {},
-     [](Scene &s) { s.file(kName, "old"); s.security(kName, kDeniesThisUserWriting); }, Advice::NamesTheUser},
-    {"NewFileInAFolderThatRefusesNewFiles", ERROR_ACCESS_DENIED, L"locked\\" + kName, {}, [](Scene &s) {
+    {"ReadOnlyFile", ERROR_ACCESS_DENIED, GivesAdvice | NamesReadOnly, kName, {},
+     [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_READONLY); }},
+    {"FileThatDeniesThisUserWriting", ERROR_ACCESS_DENIED, GivesAdvice | NamesTheUser, kName, {},
+     [](Scene &s) { s.file(kName, "old"); s.security(kName, kDeniesThisUserWriting); }},
+    {"NewFileInAFolderThatRefusesNewFiles", ERROR_ACCESS_DENIED, GivesAdvice | NamesTheUser, L"locked\\" + kName, {},
+     [](Scene &s) {
          s.folder(L"locked");
          s.security(L"locked", kListOnly);
          s.writeDir = L"locked";
-     }, Advice::NamesTheUser},
-    {"HeldOpenSharingOnlyReading", ERROR_SHARING_VIOLATION, kName, {},
-     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"r"); }, Advice::Some},
-    {"HeldOpenSharingNothing", ERROR_SHARING_VIOLATION, kName, {},
-     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"-"); }, Advice::Some},
+     }},
+    {"HeldOpenSharingOnlyReading", ERROR_SHARING_VIOLATION, GivesAdvice, kName, {},
+     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"r"); }},
+    {"HeldOpenSharingNothing", ERROR_SHARING_VIOLATION, GivesAdvice, kName, {},
+     [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"-"); }},
     // Wine's WriteFile returns a short count on a full disk without an
     // error, and only the next call fails; it cannot reserve space either.
-    {"FullDisk", ERROR_DISK_FULL, kName, {},
-     [](Scene &s) { s.file(kName, "[WeaponBan]\r\n"); }, Advice::Some, false, true, 100000},
+    {"FullDisk", ERROR_DISK_FULL, OnSmallDisk | GivesAdvice, kName, {},
+     [](Scene &s) { s.file(kName, "[WeaponBan]\r\n"); }},
 };
 // clang-format on
 
@@ -388,7 +382,7 @@ protected:
     {
         const Case &row = GetParam();
         std::wstring base = std::filesystem::temp_directory_path().native();
-        if (row.onSmallDisk) {
+        if (row.checks & OnSmallDisk) {
             const std::optional<std::wstring> disk = smallDisk();
             if (!disk)
                 GTEST_SKIP() << "needs a small disk to fill: set ORNIVEX_SMALL_DISK to an empty folder on a tmpfs "
@@ -433,7 +427,8 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
     if (HasFatalFailure())
         return;
     ConfigSnapshot snapshot = ConfigSnapshot::initial();
-    snapshot.messages[9] = std::u16string(static_cast<std::size_t>(row.longMessage), u'x');
+    if (row.checks & OnSmallDisk)
+        snapshot.messages[9] = std::u16string(100000, u'x');
     const std::string expected = FormatConfigFile(snapshot);
 
     const std::map<std::wstring, Entry> before = listTree(m_scene.root);
@@ -456,10 +451,11 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
         EXPECT_TRUE(error->description().starts_with(head)) << error->what();
         EXPECT_FALSE(error->systemText().empty());
         EXPECT_FALSE(error->fileChanged());
-        EXPECT_EQ(error->advice().empty(), row.advice == Advice::None) << toUtf8(error->advice());
-        if (row.advice == Advice::NamesTheUser) {
-            EXPECT_NE(error->advice().find(userName()), std::u16string::npos) << toUtf8(error->advice());
-        }
+        const std::u16string &advice = error->advice();
+        EXPECT_EQ(advice.empty(), !(row.checks & GivesAdvice)) << toUtf8(advice);
+        EXPECT_EQ(advice.find(userName()) != std::u16string::npos, (row.checks & NamesTheUser) != 0) << toUtf8(advice);
+        EXPECT_EQ(advice.find(u"Read-only") != std::u16string::npos, (row.checks & NamesReadOnly) != 0)
+            << toUtf8(advice);
     }
 
     std::vector<std::wstring> written = row.written;
@@ -478,7 +474,7 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
         Entry &entry = wanted.try_emplace(path, after.at(path)).first->second; // a new file as it came, but:
         EXPECT_TRUE(before.contains(path) || entry.attributes == 0) << utf8(path) << ": a new file is plain";
         entry.content = expected;
-        if (entry.links == 1 && !row.inPlace)
+        if (entry.links == 1 && !(row.checks & InPlace))
             entry.index = after.at(path).index; // replacing gives it a new index
     }
     EXPECT_EQ(after.size(), wanted.size()) << "entries came or went";
@@ -489,5 +485,44 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
 
 INSTANTIATE_TEST_SUITE_P(Folders, WindowsFileReplacementTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case> &row) { return std::string(row.param.name); });
+
+// The program's folder, found by a copy of this test run from a folder with
+// a name beyond ASCII, while its working directory is another folder.
+// (Windows starts no program from a path past 260 characters, so the longer
+// names that ProgramFolder() also takes cannot be tried this way.)
+TEST(ProgramFolder, IsTheRunningProgramsFolderNotTheWorkingDirectory)
+{
+    if (const wchar_t *expected = ::_wgetenv(L"ORNIVEX_EXPECTED_FOLDER")) { // the copy
+        EXPECT_EQ(ProgramFolder().native(), expected);
+        return;
+    }
+    Scene scene;
+    scene.root = std::filesystem::temp_directory_path().native() + L"ornivex-program-"
+        + std::to_wstring(::GetCurrentProcessId());
+    scene.folder(L"");
+    scene.folder(L"Server \u041f\u0430\u043f\u043a\u0430 \U0001F3AE");
+    const std::wstring folder = scene.path(L"Server \u041f\u0430\u043f\u043a\u0430 \U0001F3AE");
+    const std::wstring copy = folder + L"\\tests.exe";
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() / L"file_replacement_windows_tests.exe").c_str(), copy.c_str(), TRUE))
+        << ::GetLastError();
+    ::SetEnvironmentVariableW(L"ORNIVEX_EXPECTED_FOLDER", folder.c_str());
+    std::wstring command = L"tests.exe --gtest_filter=ProgramFolder.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, scene.root.c_str(),
+                                 &startup, &process))
+        << ::GetLastError();
+    ::SetEnvironmentVariableW(L"ORNIVEX_EXPECTED_FOLDER", nullptr);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    EXPECT_EQ(status, 0U) << "the copy found another folder";
+    ::DeleteFileW(copy.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(scene.root.c_str());
+}
 
 } // namespace
