@@ -122,7 +122,8 @@ std::wstring userSid()
 
 std::u16string userName()
 {
-    return fromUtf8(std::getenv("USERNAME") ? std::getenv("USERNAME") : "<unknown>");
+    const std::wstring_view name = ::_wgetenv(L"USERNAME") ? ::_wgetenv(L"USERNAME") : L"<unknown>";
+    return {name.begin(), name.end()};
 }
 
 // Everyone may do everything, or only read and list; and a file this user
