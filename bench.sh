@@ -171,5 +171,71 @@ while read -r _ size focused_cpu focused_peak unfocused_cpu unfocused_peak; do
     printf '%-13s | %15.1f %14d | %15.1f %14d\n' "$label" "$focused_cpu" "$((focused_peak / 1024))" \
         "$unfocused_cpu" "$((unfocused_peak / 1024))"
 done <"$results/loaded_window.txt"
+
+# --- The Windows program under Wine -------------------------------------
+# Cross-built in Release into build-windows-bench/ and run under Wine, in a
+# Wine session of its own as the unprivileged user, on the same X server:
+# its start and idle memory against a Win32 window with one control of each
+# kind, and its write against the least Win32 calls. Wine stands between
+# both and the machine, so only the ratios mean something.
+ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}" wine64 wine
+source scripts/wine_session.sh
+trap 'wine_session_close; cleanup' EXIT
+windows_build=build-windows-bench
+cmake -S . -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DORNIVEX_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$windows_build" --target ornivex-config win32_minimal_window win32_write_bench
+wine_session_open "$windows_build/wine" >/dev/null
+windows_programs=$PWD/$windows_build/wine/programs
+rm -rf "$windows_programs" && mkdir -p "$windows_programs/scratch"
+cp "$windows_build/ornivex-config.exe" "$windows_build"/bench/win32_*.exe "$windows_programs/"
+chmod -R a+rwX "$windows_programs"
+# window_start_bench starts a program without arguments and measures the
+# process it started: a script per program that becomes Wine, which
+# becomes the Windows program, in the same process.
+for program in ornivex-config win32_minimal_window; do
+    {
+        echo '#!/bin/sh'
+        if [ "$(id -u)" -eq 0 ]; then
+            printf 'exec env HOME=%q WINEPREFIX=%q USER=nobody LOGNAME=nobody ' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX"
+            printf 'setpriv --reuid=nobody --regid=nogroup --clear-groups -- wine %q\n' "$windows_programs/$program.exe"
+        else
+            printf 'exec env HOME=%q WINEPREFIX=%q wine %q\n' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX" \
+                "$windows_programs/$program.exe"
+        fi
+    } >"$windows_programs/$program.sh"
+    chmod +x "$windows_programs/$program.sh"
+done
+
+echo "Timing the Windows program under Wine: start to window and write..."
+"${on_program_core[@]}" "$build/bench/window_start_bench" 101 9 "$work/cwd" "$results/wine_window_programs.log" \
+    "$windows_programs/ornivex-config.sh" "$windows_programs/win32_minimal_window.sh" \
+    >"$results/wine_window.txt" 2>"$results/wine_window_runs.log"
+wine_start=$(awk '$1 == "start_ms" { print $2, $3 }' "$results/wine_window.txt" | paired)
+wine_memory=$(awk '$1 == "rss_kib" { print $2, $3 }' "$results/wine_window.txt" | paired)
+# The scratch folder lies under the build folder, on the checkout's disk.
+wine_session_run wine "$windows_programs/win32_write_bench.exe" "Z:${windows_programs//\//\\}\\scratch" 201 \
+    >"$results/wine_write.txt" 2>"$results/wine_write.log" || { cat "$results/wine_write.log" >&2; exit 1; }
+wine_write=$(awk '$1 == "write_us" { print $2, $3 }' "$results/wine_write.txt" | tail -n +2 | paired)
+
+# ratio_row <figure> <program> <floor> <ratio> <IQR> <target ratio>: the ratio only.
+ratio_row() {
+    local verdict="<= $6"
+    if ! awk -v ratio="$4" -v target="$6" 'BEGIN { exit !(ratio <= target) }'; then
+        verdict+="  MISSED"
+        missed=1
+    fi
+    printf '%-40s | %6.2f | %5.2f | %s\n' "$1" "$4" "$5" "$verdict"
+}
+echo
+echo "The Windows program under Wine against its Win32 floors (ratios only: Wine stands between both and the machine)"
+printf '%-40s | %6s | %5s | %s\n' figure ratio IQR target
+# shellcheck disable=SC2086 # each figure is four words: program, floor, ratio, IQR
+{
+    ratio_row 'start to window mapped' $wine_start 1.10
+    ratio_row 'idle resident memory' $wine_memory 1.10
+    ratio_row 'write ORNIVEX_CONFIG.txt' $wine_write 1.30
+}
+echo
 echo "Every run and the raw figures are in $results/."
 exit "$missed"

@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" \
+    "${WIN32_WINDOW_TEST_PACKAGES[@]}"
 
 step() { echo "=== $* ==="; }
 
@@ -56,5 +57,7 @@ for include in $(x86_64-w64-mingw32-g++-posix -E -x c++ -v - </dev/null 2>&1 \
     windows_tidy+=("-extra-arg=-isystem$include")
 done
 tidy build-windows-tests '/(config/.*windows|config/unicode_text|tests/config/.*windows)' "${windows_tidy[@]}"
+# The Win32 window, its tests and the program's entry point.
+tidy build-windows-tests '/(ui|tests)/win32/.*\.cpp$' "${windows_tidy[@]}"
 find config ui tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run -Werror
 echo "All checks passed."

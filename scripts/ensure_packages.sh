@@ -36,3 +36,9 @@ TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang
 # posix threads, Wine (wine64 runs the programs, wine gives the command) and
 # Wine's own fonts for the windows it draws.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine)
+# What ./build-windows.sh needs: CMake, Ninja and MinGW-w64 with posix threads.
+WINDOWS_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+# What the Win32 window's tests under Wine need on top: an X server, xdotool
+# to type, and the locale sources from which they define a Hebrew locale for
+# the right-to-left run (the dialog font, DejaVu Sans here, is in BUILD_PACKAGES).
+WIN32_WINDOW_TEST_PACKAGES=(xvfb xauth xdotool locales)

@@ -1,0 +1,692 @@
+#include "form1_window.h"
+
+#include "error_report.h"
+#include "form1.h"
+#include "program_folder.h"
+#include "unicode_text.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace ornivex::win32 {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 code units");
+
+constexpr wchar_t kWindowClass[] = L"OrnivexConfigForm1";
+constexpr wchar_t kCanvasClass[] = L"OrnivexConfigCanvas";
+// Control IDs start past IDOK and IDCANCEL, which the dialog manager sends
+// for Enter and Escape in a control that does not take them; the window
+// ignores both.
+constexpr int kFirstControlId = 1000;
+
+const wchar_t *wide(std::u16string_view text)
+{
+    return reinterpret_cast<const wchar_t *>(text.data());
+}
+
+std::u16string fromWide(std::wstring_view text)
+{
+    return {reinterpret_cast<const char16_t *>(text.data()), text.size()};
+}
+
+HMENU controlId(std::size_t position)
+{
+    return reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(position)));
+}
+
+[[noreturn]] void throwLastError(const char *what)
+{
+    throw std::runtime_error(std::string(what) + " failed with Windows error " + std::to_string(::GetLastError()));
+}
+
+void registerClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas)
+{
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = window;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = kWindowClass;
+    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throwLastError("RegisterClassExW");
+    windowClass.lpfnWndProc = canvas;
+    windowClass.lpszClassName = kCanvasClass;
+    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throwLastError("RegisterClassExW");
+}
+
+struct NativeKind {
+    const wchar_t *className;
+    DWORD style;
+    DWORD exStyle;
+};
+
+// Every control that takes the focus is a tab stop and a group of its own:
+// Tab and Shift+Tab move through them, the arrow keys move nowhere. The
+// static controls show '&' as it is, since the status line shows a path.
+NativeKind nativeKind(form::Kind kind)
+{
+    constexpr DWORD stop = WS_TABSTOP | WS_GROUP;
+    switch (kind) {
+    case form::Kind::Frame:
+        return {WC_BUTTONW, BS_GROUPBOX, 0};
+    case form::Kind::CheckBox:
+        return {WC_BUTTONW, BS_AUTOCHECKBOX | BS_NOTIFY | stop, 0};
+    case form::Kind::TextBox:
+        return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | stop, WS_EX_CLIENTEDGE};
+    case form::Kind::Label:
+        return {WC_STATICW, SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0};
+    case form::Kind::Button:
+        return {WC_BUTTONW, BS_PUSHBUTTON | BS_NOTIFY | stop, 0};
+    case form::Kind::Status:
+        // A long path gives up its middle, keeping the file's name and the time.
+        return {WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS | SS_CENTERIMAGE, 0};
+    }
+    throw std::logic_error("unknown kind of control");
+}
+
+// The system's message font, the one dialogs use, at the given DPI.
+HFONT createMessageFont(UINT dpi)
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi) == 0) {
+        // Before Windows 10 1607: the font at the system's DPI, scaled.
+        if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) == 0)
+            throwLastError("SystemParametersInfoW");
+        metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
+                                                  static_cast<int>(::GetDpiForSystem()));
+    }
+    HFONT font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    if (font == nullptr)
+        throwLastError("CreateFontIndirectW");
+    return font;
+}
+
+std::wstring windowText(HWND window)
+{
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// Measures controls in one font on one device context.
+class Measure {
+public:
+    Measure(HWND window, HFONT font, UINT dpi)
+        : m_window(window)
+        , m_dc(::GetDC(window))
+        , m_dpi(dpi)
+    {
+        if (m_dc == nullptr)
+            throwLastError("GetDC");
+        m_previousFont = ::SelectObject(m_dc, font);
+        ::GetTextMetricsW(m_dc, &m_metrics);
+    }
+    Measure(const Measure &) = delete;
+    Measure &operator=(const Measure &) = delete;
+    ~Measure()
+    {
+        ::SelectObject(m_dc, m_previousFont);
+        ::ReleaseDC(m_window, m_dc);
+    }
+
+    int textWidth(std::wstring_view text) const
+    {
+        SIZE size{};
+        ::GetTextExtentPoint32W(m_dc, text.data(), static_cast<int>(text.size()), &size);
+        return size.cx;
+    }
+    int textHeight() const { return m_metrics.tmHeight; }
+    int averageCharWidth() const { return m_metrics.tmAveCharWidth; }
+    int metric(int index) const { return ::GetSystemMetricsForDpi(index, m_dpi); }
+
+    // The check box's square: the classic size, the menu check mark's, which
+    // is a little larger than the themed square at every DPI.
+    int checkBoxSize() const { return metric(SM_CXMENUCHECK); }
+
+    // The least size that shows a control's caption or text uncut.
+    form::Needed needed(form::Kind kind, std::wstring_view caption) const
+    {
+        const int text = textWidth(caption);
+        const int edges = 2 * metric(SM_CXEDGE);
+        switch (kind) {
+        case form::Kind::Frame: // the caption stands in the top line, indented
+            return {text + 2 * averageCharWidth() + edges, 0};
+        case form::Kind::CheckBox: // the square, a gap, the caption and room for the focus rectangle
+            return {checkBoxSize() + averageCharWidth() + text + 2 * metric(SM_CXFOCUSBORDER),
+                    std::max(checkBoxSize(), textHeight())};
+        case form::Kind::TextBox: // a line of text inside the sunken edge; no width of its own
+            return {0, textHeight() + 2 * metric(SM_CYEDGE)};
+        case form::Kind::Label:
+            return {text, textHeight()};
+        case form::Kind::Button:
+            return {text + 2 * averageCharWidth() + edges, textHeight() + 2 * metric(SM_CYEDGE)};
+        case form::Kind::Status:
+            return {0, textHeight()};
+        }
+        return {};
+    }
+
+    // The frequency box's width for its widest text: a minus sign and five
+    // digits, the edit's own margins, the sunken edge and the caret.
+    int frequencyWidth(HWND box) const
+    {
+        int digit = 0;
+        for (wchar_t c = L'0'; c <= L'9'; ++c)
+            digit = std::max(digit, textWidth({&c, 1}));
+        const auto margins = static_cast<DWORD>(::SendMessageW(box, EM_GETMARGINS, 0, 0));
+        return textWidth(L"-") + 5 * digit + LOWORD(margins) + HIWORD(margins) + 2 * metric(SM_CXEDGE)
+            + 2 * metric(SM_CXBORDER);
+    }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+    UINT m_dpi;
+    HGDIOBJ m_previousFont = nullptr;
+    TEXTMETRICW m_metrics{};
+};
+
+std::u16string timeOfDay()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+    return fromWide(text);
+}
+
+} // namespace
+
+bool userLanguageReadsRightToLeft()
+{
+    wchar_t name[LOCALE_NAME_MAX_LENGTH];
+    if (::LCIDToLocaleName(MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0) == 0)
+        return false;
+    DWORD layout = 0;
+    if (::GetLocaleInfoEx(name, LOCALE_IREADINGLAYOUT | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&layout),
+                          sizeof layout / sizeof(wchar_t))
+        == 0)
+        return false;
+    return layout == 1; // 1: right to left, as Arabic and Hebrew
+}
+
+Form1Window::Form1Window(HINSTANCE instance)
+    : m_rightToLeft(userLanguageReadsRightToLeft())
+{
+    registerClasses(instance, windowProcedure, canvasProcedure);
+    // Mirrored, the window lays out every child from its right edge, the
+    // canvas and its controls included; check boxes put their square right.
+    const DWORD exStyle = WS_EX_CONTROLPARENT | (m_rightToLeft ? WS_EX_LAYOUTRTL : 0);
+    m_window = ::CreateWindowExW(exStyle, kWindowClass, wide(form::kWindowTitle), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
+                                 this);
+    if (m_window == nullptr)
+        throwLastError("CreateWindowExW");
+    try {
+        // Not WS_CLIPCHILDREN: a group box paints only its line and caption,
+        // and the canvas must paint the background inside it.
+        m_canvas = ::CreateWindowExW(WS_EX_CONTROLPARENT, kCanvasClass, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                                     m_window, nullptr, instance, this);
+        if (m_canvas == nullptr)
+            throwLastError("CreateWindowExW");
+        applyDpi(::GetDpiForWindow(m_window), nullptr);
+        m_focus = m_controls.at(static_cast<std::size_t>(form::focusOrder().front()));
+        ::SetFocus(m_focus);
+    } catch (...) {
+        ::DestroyWindow(m_window);
+        throw;
+    }
+}
+
+Form1Window::~Form1Window()
+{
+    if (m_window != nullptr)
+        ::DestroyWindow(m_window);
+    if (m_font != nullptr)
+        ::DeleteObject(m_font);
+}
+
+// Created in the table's order, which is the tab order: each new child goes
+// below its siblings, and the dialog manager's Tab walks them top to bottom.
+// Each is created in its place and font, which spares moving it again.
+void Form1Window::createControls(HFONT font)
+{
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    const auto controls = form::controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const form::Control &entry = controls[i];
+        const NativeKind native = nativeKind(entry.kind);
+        const RECT &place = m_places[i];
+        HWND control = ::CreateWindowExW(native.exStyle, native.className, wide(entry.caption),
+                                         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | native.style, place.left, place.top,
+                                         place.right - place.left, place.bottom - place.top, m_canvas, controlId(i),
+                                         instance, nullptr);
+        if (control == nullptr)
+            throwLastError("CreateWindowExW");
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (entry.kind == form::Kind::CheckBox)
+            ::SendMessageW(control, BM_SETCHECK, entry.initiallyChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+        if (entry.kind == form::Kind::TextBox)
+            ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0); // 0: as long as the system allows, not 32767
+        m_controls.push_back(control);
+    }
+    // The frames go to the bottom, so that they paint first and their
+    // contents over them; they take no focus, so the tab order stays.
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].kind == form::Kind::Frame)
+            ::SetWindowPos(m_controls[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    // A screen reader names an edit after the static just before it in
+    // this order: the label goes before the frequency box, which keeps its
+    // place among the stops.
+    const auto box = static_cast<std::size_t>(form::find("txtFrequency"));
+    ::SetWindowPos(control("Label1"), m_controls.at(box - 1), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The button's tooltip names the file it writes.
+void Form1Window::createTooltip()
+{
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    m_tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr,
+                                  instance, nullptr);
+    if (m_tooltip == nullptr)
+        return; // the window works without it
+    const std::u16string text = commandDescription();
+    m_tooltipText.assign(wide(text), text.size());
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS | (m_rightToLeft ? TTF_RTLREADING : 0);
+    tool.hwnd = m_canvas;
+    tool.uId = reinterpret_cast<UINT_PTR>(control("Command1"));
+    tool.lpszText = m_tooltipText.data();
+    ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// Lays the window out for a DPI: the message font at that DPI, every
+// control measured in it, the form's scale rule, then the window's size.
+// The first time, the controls are created in their places.
+void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
+{
+    HFONT font = createMessageFont(dpi);
+    const auto controls = form::controls();
+    std::vector<form::Needed> needed;
+    int frequencyWidth = 0;
+    try {
+        const Measure measure(m_canvas, font, dpi);
+        for (const form::Control &entry : controls)
+            needed.push_back(measure.needed(entry.kind, wide(entry.caption)));
+        // The edit's margins depend on its font; before the controls exist,
+        // an edit of the same kind is asked.
+        HWND box = m_controls.empty() ? ::CreateWindowExW(nativeKind(form::Kind::TextBox).exStyle, WC_EDITW, nullptr,
+                                                          WS_CHILD, 0, 0, 0, 0, m_canvas, nullptr, nullptr, nullptr)
+                                      : control("txtFrequency");
+        ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        frequencyWidth = measure.frequencyWidth(box);
+        if (m_controls.empty())
+            ::DestroyWindow(box);
+    } catch (...) {
+        ::DeleteObject(font);
+        throw;
+    }
+    const form::Layout layout = form::layOut(dpi / 1440.0, needed, frequencyWidth);
+    m_pixelsPerTwip = layout.pixelsPerTwip;
+    m_canvasSize = {layout.clientWidth, layout.clientHeight};
+    m_dpi = dpi;
+
+    // Frames hold no windows here: what the form places inside a frame is a
+    // sibling on the canvas, offset by the frame's place. Mirroring needs no
+    // help, since the system mirrors the whole canvas.
+    m_places.clear();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        form::Rect place = layout.places[i];
+        if (controls[i].container >= 0) {
+            const form::Rect &frame = layout.places[static_cast<std::size_t>(controls[i].container)];
+            place.left += frame.left;
+            place.top += frame.top;
+        }
+        m_places.push_back({place.left, place.top, place.right(), place.bottom()});
+    }
+    ::SetWindowPos(m_canvas, nullptr, 0, 0, m_canvasSize.cx, m_canvasSize.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    HFONT previousFont = std::exchange(m_font, font);
+    if (m_controls.empty()) {
+        createControls(font);
+    } else {
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            const RECT &place = m_places[i];
+            ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            ::SetWindowPos(m_controls[i], nullptr, place.left, place.top, place.right - place.left,
+                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    if (previousFont != nullptr)
+        ::DeleteObject(previousFont);
+    fitWindow(suggested);
+    ::InvalidateRect(m_window, nullptr, TRUE);
+}
+
+// The window takes the canvas's size, but no more than the work area of its
+// monitor (the screen less the taskbar); what does not fit scrolls.
+void Form1Window::fitWindow(const RECT *suggested)
+{
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_EXSTYLE));
+    RECT frame{0, 0, m_canvasSize.cx, m_canvasSize.cy};
+    ::AdjustWindowRectExForDpi(&frame, style, FALSE, exStyle, m_dpi);
+
+    RECT current{};
+    if (suggested != nullptr)
+        current = *suggested;
+    else
+        ::GetWindowRect(m_window, &current);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromRect(&current, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT &work = monitor.rcWork;
+
+    const int width = std::min(static_cast<int>(frame.right - frame.left), static_cast<int>(work.right - work.left));
+    const int height = std::min(static_cast<int>(frame.bottom - frame.top), static_cast<int>(work.bottom - work.top));
+    const int left = std::clamp(static_cast<int>(current.left), static_cast<int>(work.left),
+                                static_cast<int>(work.right) - width);
+    const int top = std::clamp(static_cast<int>(current.top), static_cast<int>(work.top),
+                               static_cast<int>(work.bottom) - height);
+    ::SetWindowPos(m_window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    updateScrollBars();
+}
+
+// Each scroll bar's page is the client area; showing one bar narrows the
+// client area for the other, so this settles in at most a few rounds.
+void Form1Window::updateScrollBars()
+{
+    if (m_updatingScrollBars)
+        return;
+    m_updatingScrollBars = true;
+    RECT client{};
+    for (int round = 0; round < 3; ++round) {
+        ::GetClientRect(m_window, &client);
+        const SIZE page{client.right, client.bottom};
+        const auto set = [this](int bar, int size, int pageSize, LONG &position) {
+            position = std::clamp(static_cast<int>(position), 0, std::max(0, size - pageSize));
+            SCROLLINFO info{};
+            info.cbSize = sizeof info;
+            info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+            info.nMax = size - 1;
+            info.nPage = static_cast<UINT>(std::max(0, pageSize));
+            info.nPos = position;
+            ::SetScrollInfo(m_window, bar, &info, TRUE);
+        };
+        set(SB_HORZ, m_canvasSize.cx, page.cx, m_scrolled.x);
+        set(SB_VERT, m_canvasSize.cy, page.cy, m_scrolled.y);
+        RECT after{};
+        ::GetClientRect(m_window, &after);
+        if (after.right == client.right && after.bottom == client.bottom)
+            break;
+    }
+    m_updatingScrollBars = false;
+    ::SetWindowPos(m_canvas, nullptr, -m_scrolled.x, -m_scrolled.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void Form1Window::scroll(int bar, int request)
+{
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    ::GetScrollInfo(m_window, bar, &info);
+    const int line = static_cast<int>(300 * m_pixelsPerTwip); // a row of check boxes
+    int position = info.nPos;
+    switch (request) {
+    case SB_LINEUP:
+        position -= line;
+        break;
+    case SB_LINEDOWN:
+        position += line;
+        break;
+    case SB_PAGEUP:
+        position -= static_cast<int>(info.nPage);
+        break;
+    case SB_PAGEDOWN:
+        position += static_cast<int>(info.nPage);
+        break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+        position = info.nTrackPos;
+        break;
+    case SB_TOP:
+        position = info.nMin;
+        break;
+    case SB_BOTTOM:
+        position = info.nMax;
+        break;
+    default:
+        return;
+    }
+    (bar == SB_HORZ ? m_scrolled.x : m_scrolled.y) = position;
+    updateScrollBars();
+}
+
+// A control that takes the focus while out of sight is scrolled into view.
+void Form1Window::scrollIntoView(HWND control)
+{
+    const auto found = std::find(m_controls.begin(), m_controls.end(), control);
+    if (found == m_controls.end())
+        return;
+    const RECT &place = m_places[static_cast<std::size_t>(found - m_controls.begin())];
+    RECT client{};
+    ::GetClientRect(m_window, &client);
+    const auto reveal = [](LONG &scrolled, LONG first, LONG last, LONG page) {
+        if (last - scrolled > page)
+            scrolled = last - page;
+        if (first < scrolled)
+            scrolled = first;
+    };
+    const POINT before = m_scrolled;
+    reveal(m_scrolled.x, place.left, place.right, client.right);
+    reveal(m_scrolled.y, place.top, place.bottom, client.bottom);
+    if (before.x != m_scrolled.x || before.y != m_scrolled.y)
+        updateScrollBars();
+}
+
+HWND Form1Window::control(std::string_view objectName) const
+{
+    const int position = form::find(objectName);
+    if (position < 0)
+        throw std::invalid_argument("no control named " + std::string(objectName));
+    return m_controls.at(static_cast<std::size_t>(position));
+}
+
+ConfigSnapshot Form1Window::gatherSnapshot() const
+{
+    ConfigSnapshot snapshot;
+    const auto controls = form::controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].kind == form::Kind::CheckBox)
+            form::store(snapshot, controls[i], ::SendMessageW(m_controls[i], BM_GETCHECK, 0, 0) == BST_CHECKED);
+        else if (controls[i].kind == form::Kind::TextBox)
+            form::store(snapshot, controls[i], fromWide(windowText(m_controls[i])));
+    }
+    return snapshot;
+}
+
+void Form1Window::setOutputDirectory(std::filesystem::path directory)
+{
+    m_outputDirectory = std::move(directory);
+}
+
+std::filesystem::path Form1Window::outputDirectory() const
+{
+    return m_outputDirectory.empty() ? ProgramFolder() : m_outputDirectory;
+}
+
+std::u16string Form1Window::commandDescription() const
+{
+    try {
+        return u"Writes " + pathForDisplay(outputDirectory() / kConfigFileName);
+    } catch (const ConfigWriteError &) {
+        return u"Writes " + fromAscii(kConfigFileName) + u" into this program's folder, which is unknown";
+    }
+}
+
+// The status line says what was written. A screen reader learns of the new
+// text from the name change of the static control (its accessible name is
+// its text), as it does for any static that changes while it is on screen.
+void Form1Window::setStatus(const std::u16string &text) const
+{
+    HWND status = control("lblStatus");
+    ::SetWindowTextW(status, wide(text));
+    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, status, OBJID_CLIENT, CHILDID_SELF);
+}
+
+// The command handles no error itself beyond showing it: the report names
+// the failure, and the window keeps every edit for the retry.
+void Form1Window::createConfigFile()
+{
+    runCommand(m_window, m_rightToLeft, [this] {
+        setStatus({});
+        const std::filesystem::path folder = outputDirectory();
+        WriteConfigFile(gatherSnapshot(), folder);
+        setStatus(form::confirmation(pathForDisplay(folder / kConfigFileName), timeOfDay()));
+    });
+}
+
+bool Form1Window::handleDialogMessage(MSG &message)
+{
+    if (m_window == nullptr)
+        return false;
+    // The dialog manager would send Enter to a default button, and this
+    // window has none: Enter presses the button only when it has the focus.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && message.hwnd == control("Command1")) {
+        createConfigFile();
+        return true;
+    }
+    return ::IsDialogMessageW(m_window, &message) != FALSE;
+}
+
+LRESULT Form1Window::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ACTIVATE:
+        // A window that is not a dialog keeps no focus of its own: without
+        // this, the focus would land on the window itself after a message
+        // box or another program, and keys would go nowhere.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = ::GetFocus();
+            if (focus != nullptr && ::IsChild(m_window, focus))
+                m_focus = focus;
+        } else if (m_focus != nullptr && ::IsWindow(m_focus)) {
+            ::SetFocus(m_focus);
+        }
+        return 0;
+    case WM_COMMAND: {
+        const auto position = static_cast<std::size_t>(LOWORD(wParam)) - kFirstControlId;
+        if (position >= m_controls.size())
+            return 0; // IDOK and IDCANCEL from Enter and Escape
+        const int notification = HIWORD(wParam);
+        if (notification == BN_SETFOCUS || notification == EN_SETFOCUS)
+            scrollIntoView(m_controls[position]);
+        else if (notification == BN_CLICKED && form::controls()[position].kind == form::Kind::Button)
+            createConfigFile();
+        return 0;
+    }
+    case WM_DPICHANGED:
+        applyDpi(LOWORD(wParam), reinterpret_cast<const RECT *>(lParam));
+        return 0;
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETNONCLIENTMETRICS)
+            applyDpi(m_dpi, nullptr); // the message font changed
+        break;
+    case WM_SIZE:
+        updateScrollBars();
+        return 0;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        scroll(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
+        return 0;
+    case WM_MOUSEWHEEL: {
+        const int lines = GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
+        for (int i = 0; i < std::abs(lines); ++i)
+            scroll(SB_VERT, lines > 0 ? SB_LINEUP : SB_LINEDOWN);
+        return 0;
+    }
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY:
+        m_window = nullptr;
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form1Window::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto *self = static_cast<Form1Window *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+        self->m_window = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto *self = reinterpret_cast<Form1Window *>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    // Nothing may be thrown into the system's code that called us.
+    try {
+        return self->handleMessage(message, wParam, lParam);
+    } catch (const std::exception &error) {
+        showUnexpectedError(window, self->m_rightToLeft, error);
+    } catch (...) {
+        showUnexpectedError(window, self->m_rightToLeft, std::runtime_error("an unknown error occurred"));
+    }
+    return 0;
+}
+
+// The canvas passes what its controls tell their parent on to the window.
+// The button's tooltip is made when the pointer first comes over the button:
+// a tooltip window costs megabytes under Wine, and most starts never need it.
+LRESULT CALLBACK Form1Window::canvasProcedure(HWND canvas, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        ::SetWindowLongPtrW(canvas, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams));
+    }
+    if (message == WM_COMMAND)
+        return ::SendMessageW(::GetParent(canvas), message, wParam, lParam);
+    if (message == WM_SETCURSOR) {
+        auto *self = reinterpret_cast<Form1Window *>(::GetWindowLongPtrW(canvas, GWLP_USERDATA));
+        if (self != nullptr && self->m_tooltip == nullptr && self->m_controls.size() == form::controls().size()
+            && reinterpret_cast<HWND>(wParam) == self->control("Command1")) {
+            try {
+                self->createTooltip();
+            } catch (...) { // no room for its text: the button works without it
+            }
+        }
+    }
+    return ::DefWindowProcW(canvas, message, wParam, lParam);
+}
+
+int runMessageLoop(Form1Window &window)
+{
+    MSG message{};
+    for (;;) {
+        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(message.wParam);
+        if (got == -1)
+            return 1;
+        if (window.handleDialogMessage(message))
+            continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+} // namespace ornivex::win32
