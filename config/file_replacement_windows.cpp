@@ -129,12 +129,31 @@ std::u16string adviceFor(DWORD error, Place place)
     }
 }
 
+// What the writer needs to know of a file that stands at the name.
+struct Existing {
+    DWORD attributes;
+    DWORD links;
+};
+
+// Asked with GetFileInformationByHandleEx, not GetFileInformationByHandle:
+// the latter also fetches the volume's serial number, which the writer does
+// not need and which costs more than the whole rest of a press under Wine.
+std::optional<Existing> existingOf(HANDLE file)
+{
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)
+        || !::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
+        return std::nullopt;
+    return Existing{basic.FileAttributes, standard.NumberOfLinks};
+}
+
 // Where the name leads, and what stands there now.
 struct Target {
     std::wstring folder; // with the \\?\ prefix, so that no length limit applies
     std::wstring path;
     std::u16string shownPath; // as Windows shows it, for the report
-    std::optional<BY_HANDLE_FILE_INFORMATION> existing;
+    std::optional<Existing> existing;
     bool isLink = false; // a symbolic link or other reparse point, written through
 };
 
@@ -200,17 +219,16 @@ Target findTarget(const std::filesystem::path &directory, std::string_view name)
             return target;
         fail(error, target, Place::Folder);
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!::GetFileInformationByHandle(file.get(), &info))
+    target.existing = existingOf(file.get());
+    if (!target.existing)
         fail(::GetLastError(), target, Place::File);
-    target.isLink = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    target.isLink = (target.existing->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (target.isLink) {
         // Judged by what it leads to, as a plain write would.
         file = openFile(target.path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-        if (!file || !::GetFileInformationByHandle(file.get(), &info))
+        if (!file || !(target.existing = existingOf(file.get())))
             fail(::GetLastError(), target, Place::File);
     }
-    target.existing = info;
     return target;
 }
 
@@ -335,10 +353,10 @@ std::wstring copyPath(const Target &target, int attempt)
 void removeIfAbandoned(const std::wstring &copy)
 {
     UniqueHandle file = openFile(copy, DELETE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
-    BY_HANDLE_FILE_INFORMATION info = {};
     FILE_DISPOSITION_INFO remove = {TRUE};
-    if (file && ::GetFileInformationByHandle(file.get(), &info)
-        && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+    std::optional<Existing> held;
+    if (file && (held = existingOf(file.get()))
+        && !(held->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
 }
 
@@ -457,7 +475,7 @@ Outcome replaceByRename(const Target &target, std::string_view content)
         return giveUp(error);
     // Set here as well as kept by ReplaceFileW, which under Wine leaves the
     // copy's own attributes instead.
-    const DWORD attributes = replacing ? target.existing->dwFileAttributes
+    const DWORD attributes = replacing ? target.existing->attributes
             & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
                                        : 0;
     if (const DWORD error = file.setAttributes(attributes))
@@ -488,7 +506,7 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
     for (int round = 0; round < kRounds; ++round) {
         const Target target = findTarget(directory, name);
         if (target.existing) {
-            const DWORD attributes = target.existing->dwFileAttributes;
+            const DWORD attributes = target.existing->attributes;
             if (attributes & FILE_ATTRIBUTE_DIRECTORY)
                 fail(ERROR_ACCESS_DENIED, target, folderInTheWayAdvice());
             // A read-only file is an error, as for a plain write, never
@@ -500,7 +518,7 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
             // without sharing writing; asked without changing a byte.
             if (!openFile(target.path, FILE_WRITE_DATA, kShareAll, OPEN_EXISTING, 0))
                 fail(::GetLastError(), target, Place::File);
-            if (target.isLink || target.existing->nNumberOfLinks != 1) {
+            if (target.isLink || target.existing->links != 1) {
                 writeInPlace(target, content);
                 return;
             }
