@@ -1,0 +1,156 @@
+// ProgramFolder, asked by a small program (program_folder_probe) started from
+// a folder each case builds: found under the folder's name at the moment of
+// asking, shown with control characters escaped, and, where the folder cannot
+// be told, the report names the cause.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ProbeCase {
+    const char *name;
+    std::string folder;                                        // the probe's, relative to the scratch folder
+    std::function<void(const std::string &scratch)> meanwhile; // while the probe runs, before it asks
+    bool withoutProc;                                          // started where /proc is not mounted
+    bool found;                                                // whether the folder is told
+    std::string expected; // found: the file it names, relative to the scratch folder; else what the report says
+};
+
+void PrintTo(const ProbeCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+std::string longerThanPathMax()
+{
+    std::string path;
+    while (path.size() <= PATH_MAX)
+        path += std::string(200, 'd') + '/';
+    path.pop_back();
+    return path;
+}
+
+const ProbeCase kProbeCases[] = {
+    {"FoundUnderItsNewNameAfterARename", "before",
+     [](const std::string &scratch) { std::filesystem::rename(scratch + "/before", scratch + "/after"); }, false, true,
+     "after/ORNIVEX_CONFIG.txt"},
+    {"ControlCharactersShowEscaped", "odd\n\x1b[1mname", {}, false, true, "odd\\x0A\\x1B[1mname/ORNIVEX_CONFIG.txt"},
+    {"ProgramFileDeleted", "gone", [](const std::string &scratch) { std::filesystem::remove(scratch + "/gone/probe"); },
+     false, false, "deleted or replaced"},
+    {"PathLongerThanPathMax", longerThanPathMax(), {}, false, false, "PATH_MAX"},
+    {"WithoutProc", "plain", {}, true, false, "/proc is not mounted"},
+};
+
+// Copies the probe into `folder` below `scratch`, one folder at a time so
+// that any depth works, and returns a descriptor to start it by.
+int placeProbe(const std::string &scratch, const std::string &folder)
+{
+    int at = ::open(scratch.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t start = 0; start < folder.size();) {
+        const std::size_t end = std::min(folder.find('/', start), folder.size());
+        const std::string part = folder.substr(start, end - start);
+        ::mkdirat(at, part.c_str(), 0755);
+        const int next = ::openat(at, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(at);
+        at = next;
+        start = end + 1;
+    }
+    std::ifstream probe(ORNIVEX_PROBE, std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(probe), {});
+    const int copy = ::openat(at, "probe", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
+    const bool copied = copy >= 0 && ::write(copy, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(copy);
+    const int program = copied ? ::openat(at, "probe", O_PATH | O_CLOEXEC) : -1;
+    ::close(at);
+    return program;
+}
+
+class ProgramFolderTest : public testing::TestWithParam<ProbeCase> {
+protected:
+    void SetUp() override
+    {
+        m_scratch = std::filesystem::temp_directory_path() / "ornivex-probe-XXXXXX";
+        ASSERT_NE(::mkdtemp(m_scratch.data()), nullptr) << std::strerror(errno);
+    }
+    // rm copes with paths longer than PATH_MAX; std::filesystem does not.
+    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + m_scratch).c_str()), 0); }
+
+    std::string m_scratch;
+};
+
+TEST_P(ProgramFolderTest, NamesTheFolderOrWhyItIsUnknown)
+{
+    const ProbeCase &row = GetParam();
+    if (row.withoutProc && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root to start the program in a mount namespace without /proc";
+    const int program = placeProbe(m_scratch, row.folder);
+    ASSERT_GE(program, 0) << std::strerror(errno);
+    std::array<int, 2> toProbe{};
+    std::array<int, 2> fromProbe{};
+    ASSERT_EQ(::pipe2(toProbe.data(), O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromProbe.data(), O_CLOEXEC), 0);
+    constexpr int kNoNamespace = 77;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::dup2(toProbe[0], 0) != 0 || ::dup2(fromProbe[1], 1) != 1)
+            ::_exit(1);
+        if (row.withoutProc
+            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::umount2("/proc", MNT_DETACH) != 0))
+            ::_exit(kNoNamespace);
+        std::array<char *, 2> arguments{const_cast<char *>("probe"), nullptr};
+        ::syscall(SYS_execveat, program, "", arguments.data(), environ, AT_EMPTY_PATH);
+        ::_exit(127);
+    }
+    ::close(toProbe[0]);
+    ::close(fromProbe[1]);
+    ::close(program);
+    std::string output;
+    const auto readLine = [&output, fd = fromProbe[0]](bool toEnd) {
+        std::array<char, 4096> buffer{};
+        ssize_t got = 0;
+        while ((toEnd || output.find('\n') == std::string::npos)
+               && (got = ::read(fd, buffer.data(), buffer.size())) > 0)
+            output.append(buffer.data(), static_cast<std::size_t>(got));
+    };
+    readLine(false);
+    const bool ready = output.starts_with("ready\n");
+    if (ready && row.meanwhile)
+        row.meanwhile(m_scratch);
+    EXPECT_EQ(::write(toProbe[1], "\n", 1), 1);
+    ::close(toProbe[1]);
+    readLine(true);
+    ::close(fromProbe[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace)
+        GTEST_SKIP() << "this system does not let a test unmount /proc in a namespace of its own";
+    ASSERT_TRUE(ready) << "the probe did not start: " << output;
+    output.erase(0, 6);
+    if (row.found) {
+        EXPECT_EQ(output, m_scratch + "/" + row.expected);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+        EXPECT_TRUE(output.starts_with("Error ")) << output;
+        EXPECT_NE(output.find(row.expected), std::string::npos) << output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, ProgramFolderTest, testing::ValuesIn(kProbeCases),
+                         [](const testing::TestParamInfo<ProbeCase> &row) { return std::string(row.param.name); });
+
+} // namespace
