@@ -235,7 +235,7 @@ struct Scene {
         ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
     }
     // Fills the disk but for about `room` bytes.
-    void fillDisk(std::size_t room)
+    void fillDisk(std::size_t room) const
     {
         file("room", std::string(room, 'r'), 0644);
         std::ofstream filler(path("filler"), std::ios::binary);
@@ -259,7 +259,7 @@ struct Scene {
     }
     // On XFS: a file whose project, extent size hint and filestream flag a
     // new file would not get.
-    void xfsHints(const std::string &relative)
+    void xfsHints(const std::string &relative) const
     {
         file(relative, "", 0644);
         const int fd = ::open(path(relative).c_str(), O_RDWR | O_CLOEXEC);

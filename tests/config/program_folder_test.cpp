@@ -21,6 +21,14 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
 struct ProbeCase {
     const char *name;
     std::string folder;                                        // the probe's, relative to the scratch folder
@@ -97,6 +105,8 @@ TEST_P(ProgramFolderTest, NamesTheFolderOrWhyItIsUnknown)
     const ProbeCase &row = GetParam();
     if (row.withoutProc && ::geteuid() != 0)
         GTEST_SKIP() << "needs root to start the program in a mount namespace without /proc";
+    if (row.withoutProc && kSanitized)
+        GTEST_SKIP() << "the sanitizers' runtime in the probe cannot work without /proc; the plain build runs this";
     const int program = placeProbe(m_scratch, row.folder);
     ASSERT_GE(program, 0) << std::strerror(errno);
     std::array<int, 2> toProbe{};
@@ -145,7 +155,7 @@ TEST_P(ProgramFolderTest, NamesTheFolderOrWhyItIsUnknown)
         EXPECT_EQ(output, m_scratch + "/" + row.expected);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     } else {
-        EXPECT_TRUE(output.starts_with("Error ")) << output;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1 && output.starts_with("Error ")) << output;
         EXPECT_NE(output.find(row.expected), std::string::npos) << output;
     }
 }
