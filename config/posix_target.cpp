@@ -38,17 +38,27 @@ std::optional<struct stat> sharedFolder(int folder)
 // and protected_regular, applied whatever those settings: in a shared folder
 // a link is followed, and a FIFO or file written, only when it belongs to us
 // or to the folder's owner, so that another user can neither point our write
-// at a file of ours nor have it land in a file that user controls.
+// at a file of ours nor have it land in a file that user controls. Nor is a
+// file with more than one name written there: where fs.protected_hardlinks
+// is off, it may be another user's hard link to a file of ours.
 void refuseStranger(int folder, const struct stat &entry, const std::string &part, const std::string &shownFolder,
                     const std::string &shownPath)
 {
     const std::optional<struct stat> shared = sharedFolder(folder);
-    if (!shared || entry.st_uid == ::geteuid() || entry.st_uid == shared->st_uid)
+    if (!shared)
         return;
-    const char16_t *kind = S_ISLNK(entry.st_mode) ? u"a symbolic link"
-        : S_ISFIFO(entry.st_mode)                 ? u"a FIFO"
-                                                  : u"a file";
-    fail(EACCES, shownPath, adviceStranger(pathForDisplay(part), kind, entry.st_uid, *shared, shownFolder));
+    if (entry.st_uid != ::geteuid() && entry.st_uid != shared->st_uid) {
+        const char16_t *kind = S_ISLNK(entry.st_mode) ? u"a symbolic link"
+            : S_ISFIFO(entry.st_mode)                 ? u"a FIFO"
+                                                      : u"a file";
+        fail(EACCES, shownPath, adviceStranger(pathForDisplay(part), kind, entry.st_uid, *shared, shownFolder));
+    }
+    if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
+        fail(EACCES, shownPath,
+             pathForDisplay(part) + u" in " + pathForDisplay(shownFolder)
+                 + u", a folder every user may write to, has more than one name: another user may have linked it "
+                   u"to a file of yours, which writing it would overwrite. Delete it, or install the program into a "
+                   u"folder of its own.");
 }
 
 // Puts the names of a path in front of the names still to walk.

@@ -605,7 +605,7 @@ const Case kCases[] = {
          s.folder("sticky", 01777);
          s.node("sticky/" + kName, S_IFIFO);
          s.own("sticky/" + kName, kStranger, kStranger);
-         s.reader = readFifo(s.path("sticky/" + kName));
+         s.stalledReader("sticky/" + kName); // has a reader, so only the owner stands in the way
          s.advice = {"FIFO", "user 4321", "nobody", "root"};
          s.writeDir = "sticky";
      }},
@@ -614,6 +614,13 @@ const Case kCases[] = {
          s.file("root-only.txt", "root's own", 0600);
          s.link("../root-only.txt", "sticky/" + kName, kNobody);
          s.advice = {"symbolic link", "nobody", "root"};
+         s.writeDir = "sticky";
+     }},
+    {"HardLinkInAStickyFolder", AsRoot | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
+         s.folder("sticky", 01777);
+         s.file("root-only.txt", "root's own", 0600);
+         ::link(s.path("root-only.txt").c_str(), s.path("sticky/" + kName).c_str());
+         s.advice = {"more than one name"};
          s.writeDir = "sticky";
      }},
     {"ALockAnotherProgramHolds", AsRoot, EWOULDBLOCK, kName, {}, [](Scene &s) {
