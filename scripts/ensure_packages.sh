@@ -25,6 +25,7 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev fonts-dejavu-core)
 # What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
 # runtimes, clang-tidy and clang-format, an X server and a keyboard and mouse
-# driver, and a headless Wayland compositor for the end-to-end tests.
+# driver, and a headless Wayland compositor for the end-to-end tests; and
+# mkfs for the ext4 and XFS disk images the writer's tests mount.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
-               xvfb xauth xdotool util-linux weston)
+               xvfb xauth xdotool util-linux weston e2fsprogs xfsprogs)
