@@ -233,7 +233,7 @@ std::u16string adviceLeftBehind(const Target &target, LeftBehind state)
     const std::u16string name = pathForDisplay(target.name);
     switch (state) {
     case LeftBehind::NewThenOld:
-        return name + u" now begins with the new settings and ends with the old ones, which the server may misread "
+        return name + u" now begins with the new settings, but old lines follow them, which the server may misread "
             + u"until the file is written whole.";
     case LeftBehind::OldThenPartOfNew:
         return name + u" still begins with the old settings, but part of the new ones follows them, which the "

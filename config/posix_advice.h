@@ -39,7 +39,7 @@ std::u16string adviceReplacedMeanwhile(const Target &target);
 
 // What a regular file holds after a write in place stopped partway.
 enum class LeftBehind {
-    NewThenOld,        // the new content's start over the old file
+    NewThenOld,        // the new content's start, then old bytes
     OldThenPartOfNew,  // the old content, then part of the new one
     NewThenOldEnd,     // the new content, then the old file's end
     NewPerhapsUnsaved, // the new content, its syncing to disk failed

@@ -581,6 +581,11 @@ const Case kCases[] = {
     {"FolderInTheWay", AsRoot, EISDIR, kName, {},
      [](Scene &s) { s.folder(kName, 0755); s.advice = {"folder named " + kName}; }},
     {"Socket", AsRoot, ENXIO, kName, {}, [](Scene &s) { s.node(kName, S_IFSOCK); s.advice = {"socket"}; }},
+    {"DeviceThatRefusesTheBytes", AsRoot | NeedsRoot, ENOSPC, "full", {}, [](Scene &s) {
+         s.node("full", S_IFCHR, ::makedev(1, 7)); // as /dev/full
+         s.link("full", kName);
+         s.advice = {"device (1:7)"};
+     }},
     {"BlockDeviceIsRefused", AsRoot | NeedsRoot, EOPNOTSUPP, kName, {},
      [](Scene &s) { s.blockDevice("disk.img", kName); s.advice = {"block device"}; }},
     {"FifoWithoutAReader", AsRoot, ENXIO, kName, {},
