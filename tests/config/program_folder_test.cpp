@@ -1,7 +1,7 @@
 // ProgramFolder, asked by a small program (program_folder_probe) started from
 // a folder each case builds: found under the folder's name at the moment of
-// asking, shown with control characters escaped, and, where the folder cannot
-// be told, the report names the cause.
+// asking (the probe renames it first), shown with control characters
+// escaped, and, where the folder cannot be told, the report names the cause.
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <vector>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -31,10 +31,10 @@ constexpr bool kSanitized = false;
 
 struct ProbeCase {
     const char *name;
-    std::string folder;                                        // the probe's, relative to the scratch folder
-    std::function<void(const std::string &scratch)> meanwhile; // while the probe runs, before it asks
-    bool withoutProc;                                          // started where /proc is not mounted
-    bool found;                                                // whether the folder is told
+    std::string folder;                 // the probe's, relative to the scratch folder
+    std::vector<std::string> meanwhile; // what the probe does to itself before it asks, relative to it too
+    bool withoutProc;                   // started where /proc is not mounted
+    bool found;                         // whether the folder is told
     std::string expected; // found: the file it names, relative to the scratch folder; else what the report says
 };
 
@@ -53,8 +53,11 @@ std::string longerThanPathMax()
 }
 
 const ProbeCase kProbeCases[] = {
-    {"FoundUnderItsNewNameAfterARename", "before",
-     [](const std::string &scratch) { std::filesystem::rename(scratch + "/before", scratch + "/after"); }, false, true,
+    {"FoundUnderItsNewNameAfterARename",
+     "before",
+     {"rename", "before", "after"},
+     false,
+     true,
      "after/ORNIVEX_CONFIG.txt"},
     {"ControlCharactersShowEscaped",
      "odd\n\x1b[1m\u202Ename",
@@ -62,8 +65,7 @@ const ProbeCase kProbeCases[] = {
      false,
      true,
      "odd\\x0A\\x1B[1m\\u202Ename/ORNIVEX_CONFIG.txt"},
-    {"ProgramFileDeleted", "gone", [](const std::string &scratch) { std::filesystem::remove(scratch + "/gone/probe"); },
-     false, false, "deleted or replaced"},
+    {"ProgramFileDeleted", "gone", {"delete", "gone/probe"}, false, false, "deleted or replaced"},
     {"PathLongerThanPathMax", longerThanPathMax(), {}, false, false, "PATH_MAX"},
     {"WithoutProc", "plain", {}, true, false, "/proc is not mounted"},
 };
@@ -114,54 +116,41 @@ TEST_P(ProgramFolderTest, NamesTheFolderOrWhyItIsUnknown)
         GTEST_SKIP() << "the sanitizers' runtime in the probe cannot work without /proc; the plain build runs this";
     const int program = placeProbe(m_scratch, row.folder);
     ASSERT_GE(program, 0) << std::strerror(errno);
-    std::array<int, 2> toProbe{};
-    std::array<int, 2> fromProbe{};
-    ASSERT_EQ(::pipe2(toProbe.data(), O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(fromProbe.data(), O_CLOEXEC), 0);
+    std::array<int, 2> output{};
+    ASSERT_EQ(::pipe2(output.data(), O_CLOEXEC), 0);
     constexpr int kNoNamespace = 77;
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::dup2(toProbe[0], 0) != 0 || ::dup2(fromProbe[1], 1) != 1)
+        if (::dup2(output[1], 1) != 1 || ::chdir(m_scratch.c_str()) != 0)
             ::_exit(1);
         if (row.withoutProc
             && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
                 || ::umount2("/proc", MNT_DETACH) != 0))
             ::_exit(kNoNamespace);
-        std::array<char *, 2> arguments{const_cast<char *>("probe"), nullptr};
+        std::vector<char *> arguments{const_cast<char *>("probe")};
+        for (const std::string &argument : row.meanwhile)
+            arguments.push_back(const_cast<char *>(argument.c_str()));
+        arguments.push_back(nullptr);
         ::syscall(SYS_execveat, program, "", arguments.data(), environ, AT_EMPTY_PATH);
         ::_exit(127);
     }
-    ::close(toProbe[0]);
-    ::close(fromProbe[1]);
+    ::close(output[1]);
     ::close(program);
-    std::string output;
-    const auto readLine = [&output, fd = fromProbe[0]](bool toEnd) {
-        std::array<char, 4096> buffer{};
-        ssize_t got = 0;
-        while ((toEnd || output.find('\n') == std::string::npos)
-               && (got = ::read(fd, buffer.data(), buffer.size())) > 0)
-            output.append(buffer.data(), static_cast<std::size_t>(got));
-    };
-    readLine(false);
-    const bool ready = output.starts_with("ready\n");
-    if (ready && row.meanwhile)
-        row.meanwhile(m_scratch);
-    EXPECT_EQ(::write(toProbe[1], "\n", 1), 1);
-    ::close(toProbe[1]);
-    readLine(true);
-    ::close(fromProbe[0]);
+    std::string said;
+    std::array<char, 4096> buffer{};
+    for (ssize_t got = 0; (got = ::read(output[0], buffer.data(), buffer.size())) > 0;)
+        said.append(buffer.data(), static_cast<std::size_t>(got));
+    ::close(output[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace)
         GTEST_SKIP() << "this system does not let a test unmount /proc in a namespace of its own";
-    ASSERT_TRUE(ready) << "the probe did not start: " << output;
-    output.erase(0, 6);
     if (row.found) {
-        EXPECT_EQ(output, m_scratch + "/" + row.expected);
+        EXPECT_EQ(said, m_scratch + "/" + row.expected);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     } else {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1 && output.starts_with("Error ")) << output;
-        EXPECT_NE(output.find(row.expected), std::string::npos) << output;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1 && said.starts_with("Error ")) << said;
+        EXPECT_NE(said.find(row.expected), std::string::npos) << said;
     }
 }
 
