@@ -64,8 +64,8 @@ std::u16string notWritable(const Target &target)
     const uid_t owner = target.existing->st_uid;
     if (owner == ::geteuid())
         return what + u" belongs to " + userName(owner)
-            + u", the user this program runs as, but is marked read-only. Make it writable (for example with chmod "
-              u"u+w).";
+            + u", the user this program runs as, but its mode makes it read-only. Make it writable (for example "
+              u"with chmod u+w).";
     return what + u" belongs to " + userName(owner) + u" and is read-only for " + thisUser() + u". Have "
         + whoCanChange(owner) + u" make it writable for " + userName(::geteuid())
         + u" (for example with chown or chmod), or delete it.";
