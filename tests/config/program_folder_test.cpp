@@ -64,7 +64,7 @@ const ProbeCase kProbeCases[] = {
      {},
      false,
      true,
-     "odd\\x0A\\x1B[1m\\u202Ename/ORNIVEX_CONFIG.txt"},
+     R"(odd\x0A\x1B[1m\u202Ename/ORNIVEX_CONFIG.txt)"},
     {"ProgramFileDeleted", "gone", {"delete", "gone/probe"}, false, false, "deleted or replaced"},
     {"PathLongerThanPathMax", longerThanPathMax(), {}, false, false, "PATH_MAX"},
     {"WithoutProc", "plain", {}, true, false, "/proc is not mounted"},
