@@ -114,13 +114,13 @@ export XDG_RUNTIME_DIR=$work/runtime
 # measure it, and the other starts end as soon as the window is mapped.
 echo "Timing start to window..."
 "${on_program_core[@]}" "$build/bench/window_start_bench" 201 9 "$work/cwd" "$results/window_programs.log" \
-    "$build/ui/ornivex-config" "$build/bench/minimal_window" >"$results/window.txt" 2>"$results/window_runs.log"
+    "$build/ornivex-config" "$build/bench/minimal_window" >"$results/window.txt" 2>"$results/window_runs.log"
 start_to_window=$(awk '$1 == "start_ms" { print $2, $3 }' "$results/window.txt" | paired)
 idle_memory=$(awk '$1 == "rss_kib" { print $2, $3 }' "$results/window.txt" | paired)
 
 message_sizes=(1000 10000 100000 1000000 10000000)
 echo "Measuring the idle window holding messages of up to 10 MB..."
-"${on_program_core[@]}" bench/loaded_window_cost.sh "$build/ui/ornivex-config" "$work/loaded" 0 "${message_sizes[@]}" \
+"${on_program_core[@]}" bench/loaded_window_cost.sh "$build/ornivex-config" "$work/loaded" 0 "${message_sizes[@]}" \
     >"$results/loaded_window.txt"
 
 missed=0

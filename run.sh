@@ -7,4 +7,4 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 
 cmake -S . -B build -G Ninja -DBUILD_TESTING=OFF
 cmake --build build --target ornivex-config
-exec build/ui/ornivex-config
+exec build/ornivex-config

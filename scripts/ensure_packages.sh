@@ -21,8 +21,9 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# What building and starting the program needs, on X11 and natively on Wayland.
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev fonts-dejavu-core)
+# What building and starting the program needs, on X11 and natively on Wayland
+# (libxkbcommon-dev only spares a fresh build CMake's notice that Qt did not find it).
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev libxkbcommon-dev fonts-dejavu-core)
 # What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
 # runtimes, clang-tidy and clang-format, an X server and a keyboard and mouse
 # driver, and a headless Wayland compositor for the end-to-end tests; and

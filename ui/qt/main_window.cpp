@@ -1,0 +1,266 @@
+#include "main_window.h"
+
+#include "error_report.h"
+#include "form1.h"
+#include "program_folder.h"
+#include "unicode_text.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QStyleOptionGroupBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace ornivex {
+namespace {
+
+QString qtText(std::u16string_view text)
+{
+    return QString(reinterpret_cast<const QChar *>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+// The pixels a control needs to show its caption or text uncut.
+QSize neededSize(QWidget *widget)
+{
+    if (auto *frame = qobject_cast<QGroupBox *>(widget)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        // Measured left to right: mirrored, the caption would stand at the
+        // far end of the probe rectangle, while the width it needs is the same.
+        option.direction = Qt::LeftToRight;
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        option.rect = QRect(0, 0, 10000, 10000);
+        const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
+                                                           frame);
+        return {label.right() + 1, 0};
+    }
+    if (qobject_cast<QLineEdit *>(widget))
+        return {0, widget->minimumSizeHint().height()};
+    return widget->sizeHint();
+}
+
+// The frequency box's width for its widest text: a minus sign and five digits.
+int widestFrequencyWidth(QLineEdit *box)
+{
+    const QFontMetrics metrics = box->fontMetrics();
+    int digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
+    // Inside its frame and margins QLineEdit keeps 2 pixels free on each side,
+    // one for the cursor and room for glyphs that reach past their advance.
+    const QMargins margins = box->textMargins() + box->contentsMargins();
+    const int text = metrics.horizontalAdvance(QLatin1Char('-')) + 5 * digit + 2 * 2 + 1
+        + std::max(0, -metrics.minLeftBearing()) + std::max(0, -metrics.minRightBearing()) + margins.left()
+        + margins.right();
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    return box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, 0), box).width();
+}
+
+// What the command's tooltip says: the file it writes.
+QString commandDescription(const Form1 &window)
+{
+    try {
+        return QString::fromStdU16String(u"Writes " + pathForDisplay(window.outputDirectory() / kConfigFileName));
+    } catch (const ConfigWriteError &) {
+        return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
+    }
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(qtText(form::kWindowTitle));
+    // Naming the format spares Qt loading every image plugin to guess it.
+    QImageReader icon(QStringLiteral(":/icons/ornivex.png"), "png");
+    icon.setAutoDetectImageFormat(false);
+    setWindowIcon(QPixmap::fromImage(icon.read()));
+    m_canvas = new QWidget(this);
+    m_canvas->setObjectName(QStringLiteral("canvas"));
+
+    for (int i = 0; i < static_cast<int>(form::controls().size()); ++i)
+        m_controls.push_back(createControl(i));
+
+    auto *command = qobject_cast<QPushButton *>(control("Command1"));
+    command->setToolTip(commandDescription(*this));
+    command->setAccessibleDescription(command->toolTip());
+    command->setAutoDefault(false);
+    command->setDefault(false);
+    connect(command, &QPushButton::clicked, this,
+            [this] { ErrorReport::runCommand(this, [this] { createConfigFile(); }); });
+
+    applyScale();
+    fitToScreen();
+    setTabOrder();
+    m_controls.at(static_cast<std::size_t>(form::focusOrder().front()))->setFocus();
+}
+
+QWidget *Form1::createControl(int position)
+{
+    const form::Control &entry = form::controls()[static_cast<std::size_t>(position)];
+    QWidget *container = entry.container < 0 ? m_canvas : m_controls.at(static_cast<std::size_t>(entry.container));
+    const QString caption = qtText(entry.caption);
+    QWidget *widget = nullptr;
+    switch (entry.kind) {
+    case form::Kind::Frame:
+        widget = new QGroupBox(caption, container);
+        break;
+    case form::Kind::CheckBox: {
+        auto *box = new QCheckBox(caption, container);
+        box->setChecked(entry.initiallyChecked);
+        widget = box;
+        break;
+    }
+    case form::Kind::TextBox: {
+        auto *edit = new QLineEdit(caption, container);
+        // QLineEdit stops at 32767 characters by default; a text box has no limit.
+        edit->setMaxLength(std::numeric_limits<int>::max());
+        edit->setCursorPosition(0);
+        if (entry.holds == form::Holds::Message)
+            edit->setAccessibleName(QStringLiteral("Message %1").arg(entry.index));
+        else
+            edit->setAccessibleName(qtText(form::controls()[static_cast<std::size_t>(form::find("Label1"))].caption));
+        widget = edit;
+        break;
+    }
+    case form::Kind::Label: {
+        auto *label = new QLabel(caption, container);
+        label->setBuddy(control("txtFrequency"));
+        widget = label;
+        break;
+    }
+    case form::Kind::Button:
+        widget = new QPushButton(caption, container);
+        break;
+    case form::Kind::Status:
+        widget = new QLabel(caption, container);
+        break;
+    }
+    widget->setObjectName(QString::fromStdString(entry.objectName()));
+    return widget;
+}
+
+void Form1::applyScale()
+{
+    std::vector<form::Needed> needed;
+    for (QWidget *widget : m_controls) {
+        const QSize size = neededSize(widget);
+        needed.push_back({size.width(), size.height()});
+    }
+    auto *frequency = qobject_cast<QLineEdit *>(control("txtFrequency"));
+    const form::Layout layout = form::layOut(1.0 / 15, needed, widestFrequencyWidth(frequency)); // 96 dots per inch
+    m_pixelsPerTwip = layout.pixelsPerTwip;
+    m_canvas->resize(layout.clientWidth, layout.clientHeight);
+
+    // Right to left, every control stands mirrored in its container.
+    const bool mirror = layoutDirection() == Qt::RightToLeft;
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const form::Control &control = form::controls()[i];
+        form::Rect place = layout.places[i];
+        if (mirror) {
+            const int containerWidth = control.container < 0
+                ? layout.clientWidth
+                : layout.places[static_cast<std::size_t>(control.container)].width;
+            place = form::mirrored(place, containerWidth);
+        }
+        m_controls[i]->setGeometry(place.left, place.top, place.width, place.height);
+    }
+}
+
+// A window larger than the screen's free area would leave controls out of
+// reach. It then takes the free area, less room for the window manager's
+// title bar and borders (unknown until the window is shown, so estimated
+// from the style), and the canvas scrolls inside it. Otherwise the window is
+// the canvas's size and needs no scroll area, which spares every start the
+// scroll area's widgets.
+void Form1::fitToScreen()
+{
+    const QSize canvas = m_canvas->size();
+    QSize room = canvas;
+    if (screen() != nullptr) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+        room = screen()->availableGeometry().size()
+            - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    }
+    if (canvas.boundedTo(room) == canvas) {
+        resize(canvas);
+        return;
+    }
+    auto *scrollArea = new QScrollArea(this);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
+    scrollArea->setWidget(m_canvas);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(QMargins());
+    layout->addWidget(scrollArea);
+
+    QSize size = canvas.boundedTo(room);
+    if (size.height() < canvas.height())
+        size.setWidth(std::min(canvas.width() + scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
+    if (size.width() < canvas.width())
+        size.setHeight(
+            std::min(canvas.height() + scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
+    resize(size);
+}
+
+// Keyboard focus runs in the form's tab order through every control that
+// takes it; the frames and the label never take focus.
+void Form1::setTabOrder()
+{
+    const std::vector<int> order = form::focusOrder();
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        QWidget::setTabOrder(m_controls.at(static_cast<std::size_t>(order[i - 1])),
+                             m_controls.at(static_cast<std::size_t>(order[i])));
+    }
+}
+
+QWidget *Form1::control(std::string_view objectName) const
+{
+    return m_controls.at(static_cast<std::size_t>(form::find(objectName)));
+}
+
+ConfigSnapshot Form1::gatherSnapshot() const
+{
+    ConfigSnapshot snapshot;
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const form::Control &control = form::controls()[i];
+        if (auto *box = qobject_cast<QCheckBox *>(m_controls[i]))
+            form::store(snapshot, control, box->checkState() == Qt::Checked);
+        else if (auto *edit = qobject_cast<QLineEdit *>(m_controls[i]))
+            form::store(snapshot, control, edit->text().toStdU16String());
+    }
+    return snapshot;
+}
+
+// The command: gathers the window's state and writes the file. It handles no
+// error itself; the error report shows what goes wrong.
+void Form1::createConfigFile() const
+{
+    WriteConfigFile(gatherSnapshot(), outputDirectory());
+}
+
+std::filesystem::path Form1::outputDirectory() const
+{
+    return m_outputDirectory.empty() ? ProgramFolder() : m_outputDirectory;
+}
+
+} // namespace ornivex
