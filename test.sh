@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and checks the project four ways:
+# Installs what is missing, then builds and checks the project five ways:
 #   build/       g++, every test (unit, offscreen window, Xvfb end to end)
 #   build-asan/  clang with AddressSanitizer, UndefinedBehaviorSanitizer and
 #                LeakSanitizer: the unit and offscreen window tests
 #   build-fuzz/  clang libFuzzer targets, each run for 20 s with a fixed seed
+#   build-windows-tests/  MinGW-w64 cross build for Windows, its tests run
+#                under Wine as an unprivileged user (scripts/windows_tests.sh)
 #   clang-tidy and clang-format over the project's own sources
 # Every build treats compiler warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 
 step() { echo "=== $* ==="; }
 
@@ -33,12 +35,26 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=O
 cmake --build build-fuzz --target frequency_fuzzer config_file_fuzzer
 tests/fuzz/run_fuzzers.sh build-fuzz 20
 
+step "cross build for Windows and its tests under Wine"
+cmake -S . -B build-windows-tests -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DBUILD_TESTING=ON -DORNIVEX_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+cmake --build build-windows-tests
+scripts/windows_tests.sh build-windows-tests
+
 step "clang-tidy and clang-format"
-tidy() { # <build folder> <file pattern>
-    run-clang-tidy -p "$1" -quiet -j 2 "$2" >"$1/clang-tidy.log" 2>&1 \
+tidy() { # <build folder> <file pattern> [run-clang-tidy arguments]
+    run-clang-tidy -p "$1" -quiet -j 2 "${@:3}" "$2" >"$1/clang-tidy.log" 2>&1 \
         || { grep -E 'warning:|error:' -A3 "$1/clang-tidy.log"; echo "clang-tidy found problems" >&2; exit 1; }
 }
 tidy build-asan '^(?!.*_autogen).*/(config|ui|tests)/'
 tidy build-fuzz '/tests/fuzz/'
+# The sources only the Windows build compiles, or compiles otherwise, seen
+# by clang as MinGW-w64's g++ sees them.
+windows_tidy=(-extra-arg=--target=x86_64-w64-mingw32)
+for include in $(x86_64-w64-mingw32-g++-posix -E -x c++ -v - </dev/null 2>&1 \
+                 | sed -n '/search starts here/,/End of search/p' | grep '/c++'); do
+    windows_tidy+=("-extra-arg=-isystem$include")
+done
+tidy build-windows-tests '/(config/.*windows|config/unicode_text|tests/config/.*windows)' "${windows_tidy[@]}"
 find config ui tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run -Werror
 echo "All checks passed."

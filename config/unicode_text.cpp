@@ -147,7 +147,7 @@ std::u16string pathForDisplay(const std::filesystem::path &path)
     std::wstring_view native = path.native();
     // The long-path prefix is the system's business, not the operator's.
     if (native.starts_with(L"\\\\?\\UNC\\")) {
-        out = u"\\";
+        out.assign(1, u'\\'); // not = u"\\": g++ 12 warns wrongly
         native.remove_prefix(7);
     } else if (native.starts_with(L"\\\\?\\")) {
         native.remove_prefix(4);

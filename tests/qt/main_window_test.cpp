@@ -1,3 +1,4 @@
+#include "error_report.h"
 #include "main_window.h"
 
 #include <QAccessible>
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QtTest>
 
 #include <memory>
@@ -36,8 +38,9 @@ QString name(const char *array, int index)
 }
 
 // Runs an action that opens a modal message box; returns the box's text after
-// pressing its OK button, or an empty text if no box appeared.
-QString answerModalBox(const std::function<void()> &action)
+// pressing its OK button, or an empty text if no box appeared. `whileShown`
+// runs while the box is open.
+QString answerModalBox(const std::function<void()> &action, const std::function<void(QMessageBox &)> &whileShown = {})
 {
     QString text;
     QTimer poll;
@@ -45,6 +48,8 @@ QString answerModalBox(const std::function<void()> &action)
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             poll.stop();
             text = box->text();
+            if (whileShown)
+                whileShown(*box);
             box->button(QMessageBox::Ok)->click();
         }
     });
@@ -53,12 +58,43 @@ QString answerModalBox(const std::function<void()> &action)
     return text;
 }
 
+// The text a person sees in a tooltip, which Qt shows as rich text when it
+// looks like HTML.
+QString shownText(const QString &toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip))
+        return toolTip;
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
+}
+
+// What screen readers were told, as each event's control, role and name.
+struct Told {
+    QAccessible::Event type;
+    QObject *object;
+    QAccessible::Role role;
+    QString name;
+};
+QList<Told> g_told;
+
+void recordAccessibilityEvent(QAccessibleEvent *event)
+{
+    QAccessibleInterface *iface = event->accessibleInterface();
+    g_told.push_back({event->type(), event->object(), iface ? iface->role() : QAccessible::NoRole,
+                      iface ? iface->text(QAccessible::Name) : QString()});
+}
+
 } // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Where Qt has an accessibility bridge, the events reach the handler
+    // instead (main_window_screen_reader).
+    void initTestCase() { QAccessible::installUpdateHandler(recordAccessibilityEvent); }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -222,14 +258,33 @@ private slots:
         QVERIFY(!m_window->gatherSnapshot().flag(FlagGroup::WeaponBan, 4));
     }
 
+    // A confirmation from an earlier press is gone before the report of a
+    // failed one shows, and the next press that succeeds brings it back.
     void failedWriteIsReportedAndTheWindowStays()
     {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        auto *status = control<QLabel>("lblStatus");
+        QTest::mouseClick(control("Command1"), Qt::LeftButton);
+        QVERIFY(status->isVisible());
+
         editWindow();
         const QString target = m_dir->filePath("ORNIVEX_CONFIG.txt");
+        QVERIFY(QFile::remove(target));
         QVERIFY(QDir(m_dir->path()).mkdir("ORNIVEX_CONFIG.txt")); // stands in the file's way
         const ConfigSnapshot before = m_window->gatherSnapshot();
-        const QString report = answerModalBox([this] { QTest::mouseClick(control("Command1"), Qt::LeftButton); });
+        QString details;
+        bool statusShown = true;
+        const QString report = answerModalBox([this] { QTest::mouseClick(control("Command1"), Qt::LeftButton); },
+                                              [&](QMessageBox &box) {
+                                                  details = box.informativeText();
+                                                  statusShown = status->isVisible() || !status->text().isEmpty()
+                                                      || !status->toolTip().isEmpty();
+                                              });
         QCOMPARE(report, "Error 21: Cannot write " + target + ": Is a directory");
+        QVERIFY(details.endsWith("The file was not changed. Your settings are still in the window: fix the cause and "
+                                 "create the file again."));
+        QVERIFY2(!statusShown, "the earlier confirmation stood beside the report");
         const ConfigSnapshot after = m_window->gatherSnapshot();
         QVERIFY(after.flags == before.flags && after.frequency == before.frequency
                 && after.messages == before.messages);
@@ -237,6 +292,148 @@ private slots:
         QVERIFY(QDir(m_dir->path()).rmdir("ORNIVEX_CONFIG.txt"));
         QTest::mouseClick(control("Command1"), Qt::LeftButton);
         QCOMPARE(readFile(target), kEditedFile);
+        QVERIFY(status->isVisible() && status->toolTip().startsWith("Written: " + target + " at "));
+    }
+
+    // The box's text is the report's first line, its details the rest, each
+    // shown as written: a path or advice that looks like HTML stays as named.
+    void reportShowsTheWholeReport()
+    {
+        const ConfigWriteError error(13, u"/srv/<b>x</b>/<a href=\"x\">y</a>", u"Permission denied",
+                                     u"Ask root to make <i>/srv/<b>x</b></i> writable for you.");
+        const QStringList report = QString::fromStdU16String(error.report()).split("\n\n");
+        QStringList shownAsMarkup;
+        const QString text = answerModalBox([&] { ErrorReport::runCommand(m_window.get(), [&] { throw error; }); },
+                                            [&](QMessageBox &box) {
+                                                QCOMPARE(box.windowTitle(), "ORNIVEX_CONFIG - Error");
+                                                QCOMPARE(box.informativeText(), report.mid(1).join("\n\n"));
+                                                for (QLabel *label : box.findChildren<QLabel *>()) {
+                                                    if (!label->text().isEmpty()
+                                                        && label->textFormat() != Qt::PlainText)
+                                                        shownAsMarkup << label->text();
+                                                }
+                                            });
+        QCOMPARE(text, "Error 13: Cannot write /srv/<b>x</b>/<a href=\"x\">y</a>: Permission denied");
+        QCOMPARE(report.size(), 3); // the advice, then "The file was not changed." and what to do
+        QCOMPARE(shownAsMarkup, QStringList());
+    }
+
+    void pressConfirmsQuietly_data()
+    {
+        QTest::addColumn<QString>("folderName");
+        QTest::addColumn<bool>("elided");
+        QTest::newRow("short") << "a" << false;
+        QTest::newRow("long, elided in the middle") << QString(200, u'x') << true;
+        QTest::newRow("named like HTML") << "<b>x<i> &lt;" << false;
+    }
+
+    // A successful press says what it wrote and when, in the status line:
+    // the focus stays, nothing moves, a long path is elided with the whole
+    // text in the tooltip, and screen readers are told the whole text by a
+    // notification that shows.
+    void pressConfirmsQuietly()
+    {
+        QFETCH(QString, folderName);
+        QFETCH(bool, elided);
+        const QString folder = m_dir->filePath(folderName);
+        QVERIFY(QDir(m_dir->path()).mkdir(folderName));
+        m_window->setOutputDirectory(QFile::encodeName(folder).toStdString());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *status = control<QLabel>("lblStatus");
+        auto *command = control("Command1");
+        QVERIFY(!status->isVisible());
+        command->setFocus();
+        const QHash<QString, QRect> placed = geometries(*m_window);
+        g_told.clear();
+
+        const QTime before = QTime::currentTime().addMSecs(-QTime::currentTime().msec());
+        QTest::keyClick(command, Qt::Key_Space);
+        const QTime after = QTime::currentTime();
+
+        const QString written = folder + "/ORNIVEX_CONFIG.txt";
+        QCOMPARE(shownText(command->toolTip()), "Writes " + written); // named anew at the press
+        const QString message = shownText(status->toolTip());
+        static const QRegularExpression confirmation(R"(^Written: (.*) at (\d\d:\d\d:\d\d)$)");
+        const QRegularExpressionMatch match = confirmation.match(message);
+        QVERIFY2(match.hasMatch(), qPrintable(message));
+        QCOMPARE(match.captured(1), written);
+        const QTime time = QTime::fromString(match.captured(2), "HH:mm:ss");
+        QVERIFY2(after < before || (before <= time && time <= after), qPrintable(match.captured(2)));
+
+        QVERIFY(status->isVisible());
+        QCOMPARE(status->text() != message, elided);
+        QVERIFY(status->fontMetrics().horizontalAdvance(status->text()) <= status->contentsRect().width());
+        QVERIFY(status->text().startsWith("Written: ") && status->text().endsWith(match.captured(2)));
+        QCOMPARE(QApplication::focusWidget(), command);
+        QCOMPARE(geometries(*m_window), placed);
+
+        QAccessibleInterface *line = QAccessible::queryAccessibleInterface(status);
+        QCOMPARE(line->role(), QAccessible::Notification);
+        QCOMPARE(line->text(QAccessible::Name), message);
+    }
+
+    // Each confirmation shows the notification anew, a failed press hides it.
+    void screenReadersAreToldOfEachConfirmation()
+    {
+        if (QGuiApplication::platformName() == "offscreen")
+            QSKIP("Qt passes on no accessibility event without a platform bridge, and offscreen has none; "
+                  "main_window_screen_reader runs this under X with an AT-SPI bus");
+        QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 20000); // once the bridge has found the bus
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        auto *status = control<QLabel>("lblStatus");
+        const auto told = [status](QAccessible::Event type) {
+            QStringList names;
+            for (const Told &event : std::as_const(g_told)) {
+                if (event.object == status && event.type == type && event.role == QAccessible::Notification)
+                    names << event.name;
+            }
+            return names;
+        };
+        g_told.clear();
+        for (int press = 0; press < 2; ++press)
+            QTest::mouseClick(control("Command1"), Qt::LeftButton);
+        const QStringList confirmations = told(QAccessible::ObjectShow);
+        QCOMPARE(confirmations.size(), 2);
+        QVERIFY(confirmations.first().startsWith("Written: "));
+        QCOMPARE(confirmations.last(), shownText(status->toolTip()));
+
+        g_told.clear();
+        QVERIFY(QFile::remove(m_dir->filePath("ORNIVEX_CONFIG.txt")));
+        QVERIFY(QDir(m_dir->path()).mkdir("ORNIVEX_CONFIG.txt"));
+        answerModalBox([this] { QTest::mouseClick(control("Command1"), Qt::LeftButton); });
+        QVERIFY(told(QAccessible::ObjectShow).isEmpty() && !told(QAccessible::ObjectHide).isEmpty());
+    }
+
+    void enterPressesOnlyTheFocusedCommand_data()
+    {
+        QTest::addColumn<QString>("focused");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<bool>("writes");
+        const QKeySequence enter(Qt::Key_Return);
+        const QKeySequence keypadEnter(Qt::KeypadModifier | Qt::Key_Enter);
+        QTest::newRow("Enter on the command") << "Command1" << enter << true;
+        QTest::newRow("keypad Enter on the command") << "Command1" << keypadEnter << true;
+        QTest::newRow("Ctrl+Enter on the command") << "Command1" << QKeySequence(Qt::CTRL | Qt::Key_Return) << false;
+        QTest::newRow("Enter in a message") << "txtMessage_0" << enter << false;
+        QTest::newRow("keypad Enter in the frequency") << "txtFrequency" << keypadEnter << false;
+        QTest::newRow("Enter on a check box") << "chkWeapon_0" << enter << false;
+    }
+
+    void enterPressesOnlyTheFocusedCommand()
+    {
+        QFETCH(QString, focused);
+        QFETCH(QKeySequence, keys);
+        QFETCH(bool, writes);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        control(focused)->setFocus();
+        const ConfigSnapshot before = m_window->gatherSnapshot();
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        QCOMPARE(QFile::exists(m_dir->filePath("ORNIVEX_CONFIG.txt")), writes);
+        QCOMPARE(m_window->gatherSnapshot().flags, before.flags);
+        QCOMPARE(QApplication::focusWidget(), control(focused));
     }
 
     // Many presses on one window: each leaves the complete file, and no file
@@ -262,7 +459,8 @@ private slots:
                 if (press == 0)
                     descriptorsAfterFirstPress = openDescriptors();
             }
-            QCOMPARE(openDescriptors(), descriptorsAfterFirstPress);
+            // Qt may close files of its own (fonts) later, never open more.
+            QVERIFY(openDescriptors() <= descriptorsAfterFirstPress);
         });
         QCOMPARE(failure, QString());
         QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),

@@ -3,6 +3,7 @@
 #include "config_file_writer.h"
 #include "unicode_text.h"
 
+#include <QLabel>
 #include <QMessageBox>
 
 #include <exception>
@@ -31,6 +32,11 @@ void ErrorReport::show(QWidget *window, const ConfigWriteError &error)
                     QMessageBox::Ok, window);
     box.setObjectName(QStringLiteral("errorReport"));
     box.setInformativeText(report.mid(firstLineEnd + 2));
+    // Paths and user names are shown as they are named, even when they look
+    // like HTML: no markup, no links.
+    box.setTextFormat(Qt::PlainText);
+    if (auto *informative = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -3,12 +3,14 @@
 #include "error_report.h"
 #include "form1.h"
 #include "program_folder.h"
+#include "status_line.h"
 #include "unicode_text.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -19,6 +21,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
+#include <QTime>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -73,15 +76,44 @@ int widestFrequencyWidth(QLineEdit *box)
     return box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, 0), box).width();
 }
 
-// What the command's tooltip says: the file it writes.
-QString commandDescription(const Form1 &window)
-{
-    try {
-        return QString::fromStdU16String(u"Writes " + pathForDisplay(window.outputDirectory() / kConfigFileName));
-    } catch (const ConfigWriteError &) {
-        return QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName);
+// The command's button. Enter and keypad Enter press it as Space does, down
+// on the key's press and clicked on its release, so that a report it opens
+// never receives the held key. The window has no default button: Enter
+// elsewhere does nothing.
+class CommandButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (!isEnter(*event)) {
+            QPushButton::keyPressEvent(event);
+            return;
+        }
+        if (!event->isAutoRepeat())
+            setDown(true);
     }
-}
+
+    void keyReleaseEvent(QKeyEvent *event) override
+    {
+        if (!isEnter(*event)) {
+            QPushButton::keyReleaseEvent(event);
+            return;
+        }
+        if (!event->isAutoRepeat() && isDown()) {
+            setDown(false);
+            click();
+        }
+    }
+
+private:
+    static bool isEnter(const QKeyEvent &event)
+    {
+        return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter)
+            && (event.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    }
+};
 
 } // namespace
 
@@ -100,9 +132,11 @@ Form1::Form1(QWidget *parent)
     for (int i = 0; i < static_cast<int>(form::controls().size()); ++i)
         m_controls.push_back(createControl(i));
 
+    try {
+        findOutputDirectory();
+    } catch (const ConfigWriteError &) { // the tooltip says so, and a press reports it
+    }
     auto *command = qobject_cast<QPushButton *>(control("Command1"));
-    command->setToolTip(commandDescription(*this));
-    command->setAccessibleDescription(command->toolTip());
     command->setAutoDefault(false);
     command->setDefault(false);
     connect(command, &QPushButton::clicked, this,
@@ -149,10 +183,10 @@ QWidget *Form1::createControl(int position)
         break;
     }
     case form::Kind::Button:
-        widget = new QPushButton(caption, container);
+        widget = new CommandButton(caption, container);
         break;
     case form::Kind::Status:
-        widget = new QLabel(caption, container);
+        widget = m_status = new StatusLine(container);
         break;
     }
     widget->setObjectName(QString::fromStdString(entry.objectName()));
@@ -251,11 +285,42 @@ ConfigSnapshot Form1::gatherSnapshot() const
     return snapshot;
 }
 
-// The command: gathers the window's state and writes the file. It handles no
-// error itself; the error report shows what goes wrong.
-void Form1::createConfigFile() const
+// The command: gathers the window's state and writes the file, then says so
+// in the status line. It handles no error itself; the error report shows
+// what goes wrong. An earlier confirmation goes first, so that it never
+// stands beside the report of a failed press.
+void Form1::createConfigFile()
 {
-    WriteConfigFile(gatherSnapshot(), outputDirectory());
+    m_status->clearMessage();
+    const std::filesystem::path folder = findOutputDirectory();
+    WriteConfigFile(gatherSnapshot(), folder);
+    const std::u16string time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdU16String();
+    m_status->showMessage(
+        QString::fromStdU16String(form::confirmation(pathForDisplay(folder / kConfigFileName), time)));
+}
+
+// The folder may have been renamed since the last look, so the command's
+// tooltip names the file anew each time the folder is found.
+std::filesystem::path Form1::findOutputDirectory()
+{
+    try {
+        std::filesystem::path folder = outputDirectory();
+        setCommandDescription(QString::fromStdU16String(u"Writes " + pathForDisplay(folder / kConfigFileName)));
+        return folder;
+    } catch (const ConfigWriteError &) {
+        setCommandDescription(
+            QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName));
+        throw;
+    }
+}
+
+void Form1::setCommandDescription(const QString &description)
+{
+    QWidget *command = control("Command1");
+    if (command->accessibleDescription() == description)
+        return;
+    command->setToolTip(plainToolTip(description));
+    command->setAccessibleDescription(description);
 }
 
 std::filesystem::path Form1::outputDirectory() const

@@ -10,6 +10,8 @@
 
 namespace ornivex {
 
+class StatusLine;
+
 // The program's only window: one Qt control per entry of the form's table,
 // and the "Create Config File" command that writes the file next to the
 // executable.
@@ -39,13 +41,16 @@ private:
     void fitToScreen();
     void setTabOrder();
 
-    void createConfigFile() const;
+    void createConfigFile();
+    std::filesystem::path findOutputDirectory();
+    void setCommandDescription(const QString &description);
 
     // One widget per entry of form::controls(), in the same order.
     std::vector<QWidget *> m_controls;
     // The controls stand on a canvas of the client area's size, which
     // scrolls when large text makes it larger than the screen.
     QWidget *m_canvas = nullptr;
+    StatusLine *m_status = nullptr; // lblStatus
     double m_pixelsPerTwip = 1.0 / 15;
     std::filesystem::path m_outputDirectory; // empty: the program's folder
 };
