@@ -42,13 +42,21 @@ scratch=$build/scratch
 rm -rf "$scratch" && mkdir -p "$scratch"
 echo "Timing the file writer and the frequency rule; files go to $scratch ($(findmnt -n -o FSTYPE -T "$scratch"))..."
 writer_csv=$results/config_write_bench.csv
-"$build/bench/config_write_bench" "$scratch" --benchmark_repetitions=15 --benchmark_min_time=0.2 \
-    --benchmark_enable_random_interleaving=true --benchmark_format=csv >"$writer_csv" 2>"$results/config_write_bench.log"
-if grep -q ',true,' "$writer_csv"; then
-    echo "A benchmark failed:" >&2
-    grep ',true,' "$writer_csv" >&2
-    exit 1
-fi
+frequency_csv=$results/frequency_bench.csv
+run_benchmark() { # <program> <csv> [arguments]: a failed run shows its log
+    local program=$1 csv=$2
+    shift 2
+    "$build/bench/$program" "$@" --benchmark_repetitions=15 --benchmark_min_time=0.2 \
+        --benchmark_enable_random_interleaving=true --benchmark_format=csv >"$csv" 2>"$results/$program.log" \
+        || { echo "$program failed:" >&2; tail -n 5 "$results/$program.log" >&2; exit 1; }
+    if grep -q ',true,' "$csv"; then
+        echo "A benchmark failed:" >&2
+        grep ',true,' "$csv" >&2
+        exit 1
+    fi
+}
+run_benchmark config_write_bench "$writer_csv" "$scratch"
+run_benchmark frequency_bench "$frequency_csv"
 rm -rf "$scratch"
 
 # write_pairs <way>/floor:<floor's way>/<message size>: the program's and the
@@ -63,10 +71,10 @@ write_pairs() {
         END { if (!found) { print "no repetitions of " prefix > "/dev/stderr"; exit 1 } }' "$writer_csv" | tail -n +2
 }
 paired() { awk -f bench/paired_ratio.awk; }
-# Median CPU time (column 4) of a benchmark that does not wait for the disk.
+# Median CPU time (column 4) of a frequency benchmark, which does not wait for the disk.
 median_cpu_time() {
     awk -F, -v name="\"$1_median\"" '$1 == name { printf "%.1f", $4; found = 1 }
-        END { if (!found) { print "no median for " name > "/dev/stderr"; exit 1 } }' "$writer_csv"
+        END { if (!found) { print "no median for " name > "/dev/stderr"; exit 1 } }' "$frequency_csv"
 }
 write_by_rename=$(write_pairs rename/floor:rename/0 | paired)
 write_in_place=$(write_pairs in-place/floor:rename/0 | paired)

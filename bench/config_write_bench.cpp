@@ -1,18 +1,20 @@
 // Writing ORNIVEX_CONFIG.txt both ways the writer can go, each timed against
 // the least plain POSIX calls need to put the same bytes on disk, for the
-// window's initial state and for one message holding 1 KB to 10 MB; and the
-// frequency rule over typical and hostile texts.
+// window's initial state and for one message holding 1 KB to 10 MB.
 //
 // A write benchmark alternates the program's write and the floor's write and
 // reports both as counters, program_us and floor_us (microseconds per write),
 // so that both meet the disk in the same state: the time one fdatasync takes
 // drifts by a tenth over seconds, more than the difference being measured.
+// Every run reports both: the CSV output takes its columns from the first
+// run reported, in random order, and aborts at a run with a counter that
+// has no column. So a write that fails ends the program with its reason
+// instead of being reported without its counters (and the frequency rule
+// has a program of its own, frequency_bench).
 //
 // usage: config_write_bench <scratch directory> [--benchmark_... options]
 
 #include "config_file_writer.h"
-#include "frequency_texts.h"
-#include "unicode_text.h"
 
 #include <benchmark/benchmark.h>
 
@@ -118,6 +120,12 @@ const char *nameOf(Way way)
 
 using Clock = std::chrono::steady_clock;
 
+[[noreturn]] void writeFailed(const std::string &benchmark, const std::string &reason)
+{
+    std::fprintf(stderr, "config_write_bench: %s: %s\n", benchmark.c_str(), reason.c_str());
+    std::exit(1);
+}
+
 // Times the program's write of a snapshot, the way given, against a floor
 // writing the same bytes, and alternates which goes first. Every timed press
 // replaces an existing file, as every press after the first does; the
@@ -130,6 +138,8 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
     const std::string floorDirectory = makeDirectory(scratchDirectory + "/floor-" + nameOf(floorWay) + '-' + size);
     const ornivex::ConfigSnapshot snapshot = snapshotWithMessage(static_cast<int>(state.range(0)));
     const std::string bytes = ornivex::FormatConfigFile(snapshot);
+    const std::string name = std::string("WriteConfigFile/") + nameOf(programWay) + "/floor:" + nameOf(floorWay) + '/'
+        + size;
     const auto writeFloor = floorWay == Way::Rename ? replaceWithPosixCalls : overwriteWithPosixCalls;
     Clock::duration programTime{};
     Clock::duration floorTime{};
@@ -137,17 +147,14 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
         ornivex::WriteConfigFile(snapshot, programDirectory);
         const std::string file = programDirectory + '/' + ornivex::kConfigFileName;
         const std::string secondName = programDirectory + "/second name";
-        if (programWay == Way::InPlace && ::link(file.c_str(), secondName.c_str()) != 0 && errno != EEXIST) {
-            state.SkipWithError(std::strerror(errno));
-            return;
-        }
+        if (programWay == Way::InPlace && ::link(file.c_str(), secondName.c_str()) != 0 && errno != EEXIST)
+            writeFailed(name, std::strerror(errno));
         bool floorFirst = false;
         for ([[maybe_unused]] auto _ : state) {
             const auto timeFloor = [&] {
                 const auto start = Clock::now();
                 if (!writeFloor(floorDirectory, bytes))
-                    throw ornivex::ConfigWriteError(errno, u"the floor's file",
-                                                    ornivex::fromUtf8(std::strerror(errno)));
+                    writeFailed(name, std::string("the floor's write: ") + std::strerror(errno));
                 floorTime += Clock::now() - start;
             };
             const auto start = Clock::now();
@@ -162,8 +169,7 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
             floorFirst = !floorFirst;
         }
     } catch (const ornivex::ConfigWriteError &error) {
-        state.SkipWithError(error.what());
-        return;
+        writeFailed(name, error.what());
     }
     const auto microseconds = [](Clock::duration time) {
         return std::chrono::duration<double, std::micro>(time).count();
@@ -171,32 +177,6 @@ void benchWriteAgainstFloor(benchmark::State &state, Way programWay, Way floorWa
     state.counters["program_us"] = benchmark::Counter(microseconds(programTime), benchmark::Counter::kAvgIterations);
     state.counters["floor_us"] = benchmark::Counter(microseconds(floorTime), benchmark::Counter::kAvgIterations);
 }
-
-// One call per iteration, going round the texts, so the time is per call.
-void benchIsFrequencyNumber(benchmark::State &state, const std::vector<std::u16string> &texts)
-{
-    std::size_t next = 0;
-    for ([[maybe_unused]] auto _ : state) {
-        benchmark::DoNotOptimize(ornivex::IsFrequencyNumber(texts[next]));
-        if (++next == texts.size())
-            next = 0;
-    }
-}
-
-std::vector<std::u16string> mixedFrequencyTexts()
-{
-    std::vector<std::u16string> texts = typicalFrequencyTexts();
-    for (const std::u16string &text : hostileFrequencyTexts())
-        texts.push_back(text);
-    return texts;
-}
-
-} // namespace
-
-BENCHMARK_CAPTURE(benchIsFrequencyNumber, short, typicalFrequencyTexts());
-BENCHMARK_CAPTURE(benchIsFrequencyNumber, mixed, mixedFrequencyTexts());
-
-namespace {
 
 // Named "WriteConfigFile/<way>/floor:<floor's way>/<message size>": each way
 // against the floor that writes the same way, for every message size, and

@@ -35,8 +35,8 @@ bool IsFrequencyNumber(std::u16string_view text);
 std::string FormatConfigFile(const ConfigSnapshot &snapshot);
 
 // Writes ORNIVEX_CONFIG.txt into the directory (see ReplaceFileContents for
-// how an earlier file is replaced). On failure the earlier file is unchanged.
-// Throws ConfigWriteError.
+// how an earlier file is replaced). A failure leaves the earlier file as it
+// was, unless the error says it changed it. Throws ConfigWriteError.
 void WriteConfigFile(const ConfigSnapshot &snapshot, const std::filesystem::path &directory);
 
 } // namespace ornivex

@@ -75,12 +75,22 @@ bool isControl(char32_t code)
     return code < 0x20 || (code >= 0x7F && code < 0xA0);
 }
 
+// Characters that break or reorder the text around them without showing:
+// the line and paragraph separators and the marks that change the direction
+// of writing. In a name they could break or disguise a line of a report.
+bool isLayoutMark(char32_t code)
+{
+    return code == 0x061C || code == 0x200E || code == 0x200F || code == 0x2028 || code == 0x2029
+        || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// \xHH for a byte or a control character, \uHHHH for a layout mark.
 void appendEscaped(std::u16string &out, unsigned value)
 {
     constexpr std::string_view kHex = "0123456789ABCDEF";
-    out += u"\\x";
-    out += static_cast<char16_t>(kHex[(value >> 4) & 0xF]);
-    out += static_cast<char16_t>(kHex[value & 0xF]);
+    out += value > 0xFF ? u"\\u" : u"\\x";
+    for (int shift = value > 0xFF ? 12 : 4; shift >= 0; shift -= 4)
+        out += static_cast<char16_t>(kHex[(value >> shift) & 0xF]);
 }
 
 } // namespace
@@ -143,7 +153,7 @@ std::u16string pathForDisplay(const std::filesystem::path &path)
         native.remove_prefix(4);
     }
     for (const wchar_t unit : native) {
-        if (isControl(static_cast<char32_t>(unit)))
+        if (isControl(static_cast<char32_t>(unit)) || isLayoutMark(static_cast<char32_t>(unit)))
             appendEscaped(out, static_cast<unsigned>(unit));
         else
             out += static_cast<char16_t>(unit);
@@ -155,7 +165,7 @@ std::u16string pathForDisplay(const std::filesystem::path &path)
         const std::int32_t code = decodeUtf8(native, pos);
         if (code < 0)
             appendEscaped(out, static_cast<unsigned char>(native[start]));
-        else if (isControl(static_cast<char32_t>(code)))
+        else if (isControl(static_cast<char32_t>(code)) || isLayoutMark(static_cast<char32_t>(code)))
             appendEscaped(out, static_cast<unsigned>(code));
         else
             appendUtf16(out, static_cast<char32_t>(code));

@@ -26,12 +26,13 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev libxkbcommon-dev fonts-dejavu-core)
 # What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
 # runtimes, clang-tidy and clang-format, an X server and a keyboard and mouse
-# driver, a headless Wayland compositor for the end-to-end tests, and a
-# session bus with the AT-SPI accessibility bus and its Python bindings, to
-# read the window as a screen reader does.
+# driver, a headless Wayland compositor for the end-to-end tests, a session
+# bus with the AT-SPI accessibility bus and its Python bindings, to read the
+# window as a screen reader does, and mkfs for the ext4 and XFS disk images
+# the writer's tests mount.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
                xvfb xauth xdotool util-linux weston
-               dbus at-spi2-core gir1.2-atspi-2.0 python3-gi)
+               dbus at-spi2-core gir1.2-atspi-2.0 python3-gi e2fsprogs xfsprogs)
 # What the Windows cross build and its tests under Wine need: MinGW-w64 with
 # posix threads, Wine (wine64 runs the programs, wine gives the command) and
 # Wine's own fonts for the windows it draws.

@@ -1,0 +1,251 @@
+#include "posix_advice.h"
+
+#include "config_write_error.h"
+#include "posix_target.h"
+#include "unicode_text.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/sysmacros.h>
+
+namespace ornivex::posix {
+namespace {
+
+std::u16string number(unsigned long long value)
+{
+    return fromAscii(std::to_string(value));
+}
+
+std::u16string kilobytes(std::size_t bytes)
+{
+    return number((bytes + 1023) / 1024) + u" KB";
+}
+
+// The system's text for an error, in the language of the user's locale.
+std::u16string systemText(int error)
+{
+    std::array<char, 256> buffer{};
+    return fromUtf8(::strerror_r(error, buffer.data(), buffer.size()));
+}
+
+std::u16string thisUser()
+{
+    return userName(::geteuid()) + u", the user this program runs as";
+}
+
+// "<owner> or an administrator", or only "an administrator" where the owner
+// is the administrator.
+std::u16string whoCanChange(uid_t owner)
+{
+    return owner == 0 ? u"an administrator" : userName(owner) + u" or an administrator";
+}
+
+std::u16string kindOf(const struct stat &info)
+{
+    if (S_ISFIFO(info.st_mode))
+        return u"a FIFO (a named pipe)";
+    if (S_ISCHR(info.st_mode))
+        return u"a device (" + number(major(info.st_rdev)) + u":" + number(minor(info.st_rdev)) + u")";
+    return u"a file";
+}
+
+std::u16string notWritable(const Target &target)
+{
+    const std::u16string name = pathForDisplay(target.name);
+    const std::u16string what = S_ISREG(target.existing->st_mode) ? u"The earlier " + name
+                                                                  : name + u", " + kindOf(*target.existing) + u",";
+    const uid_t owner = target.existing->st_uid;
+    if (owner == ::geteuid())
+        return what + u" belongs to " + userName(owner)
+            + u", the user this program runs as, but its mode makes it read-only. Make it writable (for example "
+              u"with chmod u+w).";
+    return what + u" belongs to " + userName(owner) + u" and is read-only for " + thisUser() + u". Have "
+        + whoCanChange(owner) + u" make it writable for " + userName(::geteuid())
+        + u" (for example with chown or chmod), or delete it.";
+}
+
+// An immutable or append-only file refuses every user, root included.
+std::u16string markedFile(const Target &target)
+{
+    const UniqueFd file(
+        ::openat(target.folder.get(), target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    long flags = 0;
+    if (!file || ::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) != 0 || (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) == 0)
+        return {};
+    const bool immutable = (flags & FS_IMMUTABLE_FL) != 0;
+    return pathForDisplay(target.name) + (immutable ? u" is marked immutable" : u" is marked append-only")
+        + u", so that no user may change it. Have an administrator remove the mark (chattr "
+        + (immutable ? u"-i" : u"-a") + u").";
+}
+
+std::u16string folderRefusesFiles(const Target &target)
+{
+    struct stat folder = {};
+    if (::fstat(target.folder.get(), &folder) != 0)
+        return {};
+    const std::u16string shownFolder = pathForDisplay(target.shownFolder());
+    if (folder.st_uid == ::geteuid())
+        return u"The folder " + shownFolder + u" belongs to " + userName(folder.st_uid)
+            + u", the user this program runs as, but does not let it create files. Make it writable (for example "
+              u"with chmod u+w).";
+    return u"The folder " + shownFolder + u" belongs to " + userName(folder.st_uid) + u" and does not let " + thisUser()
+        + u", create files in it. Have " + whoCanChange(folder.st_uid) + u" make it writable for "
+        + userName(::geteuid()) + u", or install the program into a folder that user may write to.";
+}
+
+std::u16string sizeLimit(const Target &target, std::size_t size)
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        return u"A file size limit of " + number(limit.rlim_cur) + u" bytes applies to this program (ulimit -f), and "
+            + u"the file needs " + number(size) + u" bytes. Start the program without that limit.";
+    return u"The file system that holds " + pathForDisplay(target.shownFolder()) + u" cannot hold a file of "
+        + number(size) + u" bytes. Shorten the messages, or install the program on another disk.";
+}
+
+} // namespace
+
+std::u16string userName(uid_t user)
+{
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
+    passwd entry = {};
+    passwd *found = nullptr;
+    int error = 0;
+    while ((error = ::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found)) == ERANGE
+           && buffer.size() < (1U << 20))
+        buffer.resize(buffer.size() * 2);
+    if (error == 0 && found != nullptr && found->pw_name != nullptr && *found->pw_name != '\0')
+        return pathForDisplay(found->pw_name); // escapes what could break a line
+    return u"user " + number(user);
+}
+
+void fail(int error, const std::string &shownPath, std::u16string advice, bool fileChanged)
+{
+    throw ConfigWriteError(error, pathForDisplay(shownPath), systemText(error), std::move(advice), fileChanged);
+}
+
+void fail(int error, const Target &target, std::u16string advice, bool fileChanged)
+{
+    fail(error, target.shownPath, std::move(advice), fileChanged);
+}
+
+std::u16string adviceFor(int error, const Target &target, std::size_t size)
+{
+    const bool regular = target.existing && S_ISREG(target.existing->st_mode);
+    const std::u16string shownFolder = pathForDisplay(target.shownFolder());
+    switch (error) {
+    case EACCES:
+        return target.existing ? notWritable(target) : folderRefusesFiles(target);
+    case EPERM:
+        return regular ? markedFile(target) : target.existing ? std::u16string() : folderRefusesFiles(target);
+    case ENXIO:
+        if (target.existing && S_ISFIFO(target.existing->st_mode))
+            return pathForDisplay(target.name)
+                + u" is a FIFO (a named pipe), not a plain file, and no program has it open for reading. Start "
+                  u"the program that reads it, or delete the FIFO so that a plain file can be written.";
+        return {};
+    case ENOSPC:
+        return u"The disk that holds " + shownFolder + u" is full; the file needs " + kilobytes(size)
+            + u". Free some space on it.";
+    case EDQUOT:
+        return u"The disk quota of " + userName(::geteuid()) + u" on the disk that holds " + shownFolder
+            + u" is used up; the file needs " + kilobytes(size) + u". Delete some files of that user there, or "
+            + u"have an administrator raise the quota.";
+    case EFBIG:
+        return sizeLimit(target, size);
+    case EROFS:
+        return u"The folder " + shownFolder + u" lies on a file system that is mounted read-only. Have it mounted "
+            + u"read-write, or install the program on a disk that can be written.";
+    case EIO:
+        return u"The disk that holds " + shownFolder + u" reported a fault. Check the disk (the system log names "
+            + u"the fault).";
+    default:
+        return {};
+    }
+}
+
+std::u16string adviceStranger(const std::u16string &name, const char16_t *kind, uid_t owner, const struct stat &folder,
+                              const std::string &shownFolder)
+{
+    return name + u" in " + pathForDisplay(shownFolder) + u", a folder every user may write to, is " + kind + u" of "
+        + userName(owner) + u", who is neither " + userName(::geteuid()) + u" (the user this program runs as) nor "
+        + userName(folder.st_uid)
+        + u" (the folder's owner). It is not used, since another user may have put it there to catch or steer "
+          u"the settings. Have "
+        + whoCanChange(owner) + u" delete it, or install the program into a folder of its own.";
+}
+
+std::u16string adviceHeld(const Target &target, int seconds)
+{
+    return u"Another program held " + pathForDisplay(target.name) + u" locked for more than "
+        + number(static_cast<unsigned>(seconds))
+        + u" seconds: another copy of this program writing it, or a program that locked it and stopped. Close that "
+          u"program.";
+}
+
+std::u16string adviceStalled(int error, const Target &target, std::size_t sent, std::size_t size, int seconds)
+{
+    const std::u16string start = pathForDisplay(target.name) + u" is " + kindOf(*target.existing) + u", not a plain "
+        + u"file, and ";
+    const std::u16string count = number(sent) + u" of " + number(size) + u" bytes";
+    const std::u16string remedy = u" Delete it, or the link that leads to it, so that a plain file can be written.";
+    const bool fifo = S_ISFIFO(target.existing->st_mode);
+    if (fifo && error == EAGAIN)
+        return start + u"the program reading it stopped reading: " + count + u" reached it in "
+            + number(static_cast<unsigned>(seconds)) + u" seconds. Make sure that program reads on, or restart it."
+            + remedy;
+    if (fifo && error == EPIPE)
+        return start + u"the program reading it closed it after " + count + u". Restart that program." + remedy;
+    return start + u"it took " + count + u" before it " + (error == EAGAIN ? u"stopped taking more." : u"failed.")
+        + remedy;
+}
+
+std::u16string adviceBlockDevice(const Target &target)
+{
+    return pathForDisplay(target.name)
+        + u" is a block device, a disk or a partition: writing the settings onto it would destroy the data it holds, "
+          u"so this program never does. Delete it, or the link that leads to it, so that a plain file can be "
+          u"written.";
+}
+
+std::u16string adviceSocket(const Target &target)
+{
+    return pathForDisplay(target.name)
+        + u" is a socket, through which programs talk to each other, not a file. Delete it so that a plain file can "
+          u"be written.";
+}
+
+std::u16string adviceReplacedMeanwhile(const Target &target)
+{
+    return pathForDisplay(target.name) + u" was replaced by another program while this one was writing it.";
+}
+
+std::u16string adviceLeftBehind(const Target &target, LeftBehind state)
+{
+    const std::u16string name = pathForDisplay(target.name);
+    switch (state) {
+    case LeftBehind::NewThenOld:
+        return name + u" now begins with the new settings, but old lines follow them, which the server may misread "
+            + u"until the file is written whole.";
+    case LeftBehind::OldThenPartOfNew:
+        return name + u" still begins with the old settings, but part of the new ones follows them, which the "
+            + u"server may misread until the file is written whole.";
+    case LeftBehind::NewThenOldEnd:
+        return name + u" now holds the new settings followed by the end of the old file, which the server may "
+            + u"misread until the file is written whole.";
+    case LeftBehind::NewPerhapsUnsaved:
+        return name + u" now holds the new settings, but the disk failed to save them, so after a crash or power "
+            + u"cut it may hold old or mixed lines.";
+    }
+    return {};
+}
+
+} // namespace ornivex::posix

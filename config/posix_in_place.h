@@ -1,0 +1,23 @@
+#pragma once
+
+// Writing ORNIVEX_CONFIG.txt where it stands, on a POSIX system: a regular
+// file that a new one cannot stand in for, and FIFOs and character devices,
+// which are written through as they are.
+
+#include <string_view>
+
+namespace ornivex::posix {
+
+struct Target;
+
+// Overwrites the regular file `target`, under an exclusive lock, and syncs
+// it. A failure that changed bytes says what the file now holds. Throws
+// ConfigWriteError.
+void writeInPlace(const Target &target, std::string_view content);
+
+// Writes through the FIFO or character device `target` without blocking: a
+// reader or device that takes nothing for a few seconds ends the write with
+// an error, never the window's responsiveness. Throws ConfigWriteError.
+void writeThrough(const Target &target, std::string_view content);
+
+} // namespace ornivex::posix

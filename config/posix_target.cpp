@@ -1,0 +1,200 @@
+#include "posix_target.h"
+
+#include "posix_advice.h"
+#include "unicode_text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <deque>
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+
+namespace ornivex::posix {
+namespace {
+
+std::string joinPath(const std::string &directory, std::string_view name)
+{
+    if (directory.empty())
+        return std::string(name);
+    return directory + (directory.back() == '/' ? "" : "/") + std::string(name);
+}
+
+// The folder's own details when it is sticky and every user may write to it,
+// as /tmp is: there anyone may put a link, FIFO or file under our name.
+std::optional<struct stat> sharedFolder(int folder)
+{
+    struct stat info = {};
+    if (::fstat(folder, &info) != 0)
+        return info; // unknown: treated as shared, so nothing in it is trusted
+    if ((info.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH))
+        return std::nullopt;
+    return info;
+}
+
+// The rules the kernel applies with fs.protected_symlinks, protected_fifos
+// and protected_regular, applied whatever those settings: in a shared folder
+// a link is followed, and a FIFO or file written, only when it belongs to us
+// or to the folder's owner, so that another user can neither point our write
+// at a file of ours nor have it land in a file that user controls. Nor is a
+// file with more than one name written there: where fs.protected_hardlinks
+// is off, it may be another user's hard link to a file of ours.
+void refuseStranger(int folder, const struct stat &entry, const std::string &part, const std::string &shownFolder,
+                    const std::string &shownPath)
+{
+    const std::optional<struct stat> shared = sharedFolder(folder);
+    if (!shared)
+        return;
+    if (entry.st_uid != ::geteuid() && entry.st_uid != shared->st_uid) {
+        const char16_t *kind = S_ISLNK(entry.st_mode) ? u"a symbolic link"
+            : S_ISFIFO(entry.st_mode)                 ? u"a FIFO"
+                                                      : u"a file";
+        fail(EACCES, shownPath, adviceStranger(pathForDisplay(part), kind, entry.st_uid, *shared, shownFolder));
+    }
+    if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
+        fail(EACCES, shownPath,
+             pathForDisplay(part) + u" in " + pathForDisplay(shownFolder)
+                 + u", a folder every user may write to, has more than one name: another user may have linked it "
+                   u"to a file of yours, which writing it would overwrite. Delete it, or install the program into a "
+                   u"folder of its own.");
+}
+
+// Puts the names of a path in front of the names still to walk.
+void prependParts(std::deque<std::string> &parts, std::string_view path)
+{
+    std::deque<std::string> split;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start)
+            split.emplace_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    if (!path.empty() && path.back() == '/')
+        split.emplace_back("."); // "dir/" names the folder itself
+    parts.insert(parts.begin(), split.begin(), split.end());
+}
+
+UniqueFd openFolder(int at, const char *path, const std::string &shownPath)
+{
+    UniqueFd folder(::openat(at, path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        fail(errno, shownPath);
+    return folder;
+}
+
+// Why the walk stopped at `part` in the folder `shown`.
+std::u16string walkAdvice(int error, int folder, const std::string &shown, const std::string &part)
+{
+    struct stat info = {};
+    switch (error) {
+    case ENOENT:
+        return pathForDisplay(joinPath(shown, part))
+            + u" does not exist. Create that folder, or correct the symbolic link that leads there.";
+    case EACCES:
+        if (::fstat(folder, &info) != 0)
+            return {};
+        return userName(::geteuid()) + u", the user this program runs as, may not look into the folder "
+            + pathForDisplay(shown) + u", which belongs to " + userName(info.st_uid) + u". Have "
+            + (info.st_uid == 0 ? u"an administrator" : userName(info.st_uid) + u" or an administrator")
+            + u" let that user in (chmod o+x, or a group or ACL that allows it).";
+    case ELOOP:
+        return u"The symbolic links on the way to the file lead in a circle, or more than 40 deep. Correct them.";
+    case ENOTDIR:
+        return pathForDisplay(joinPath(shown, part))
+            + u" is a file where a folder is needed on the way to the file. Move it away.";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string Target::shownFolder() const
+{
+    const std::size_t slash = shownPath.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : shownPath.substr(0, slash);
+}
+
+Target findTarget(const std::string &directory, std::string_view name)
+{
+    constexpr int kMaxLinks = 40; // as the kernel allows
+    std::deque<std::string> parts{std::string(name)};
+    std::string shown = directory.substr(0, std::max<std::size_t>(directory.find_last_not_of('/') + 1, 1));
+    // Most folders have no link on their path: then one call opens them and
+    // only the name itself needs a look.
+    open_how withoutLinks{O_PATH | O_DIRECTORY | O_CLOEXEC, 0, RESOLVE_NO_SYMLINKS};
+    UniqueFd folder(
+        static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, directory.c_str(), &withoutLinks, sizeof withoutLinks)));
+    if (!folder) {
+        prependParts(parts, directory);
+        const bool absolute = directory.front() == '/';
+        shown.assign(absolute ? 1 : 0, '/'); // not = "/": g++ 12 warns wrongly
+        folder = openFolder(AT_FDCWD, absolute ? "/" : ".", shown);
+    }
+    int links = 0;
+    while (true) {
+        const std::string part = std::move(parts.front());
+        parts.pop_front();
+        const auto shownHere = [&] {
+            std::string path = joinPath(shown, part);
+            for (const std::string &rest : parts)
+                path = joinPath(path, rest);
+            return path;
+        };
+        const bool last = parts.empty();
+        if (part == "." && !last)
+            continue;
+        struct stat info = {};
+        if (::fstatat(folder.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && last)
+                return {std::move(folder), part, shownHere(), std::nullopt};
+            const int error = errno;
+            fail(error, shownHere(), walkAdvice(error, folder.get(), shown, part));
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++links > kMaxLinks)
+                fail(ELOOP, shownHere(), walkAdvice(ELOOP, folder.get(), shown, part));
+            refuseStranger(folder.get(), info, part, shown, shownHere());
+            std::string target(PATH_MAX, '\0');
+            const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
+            if (length < 0 || length == static_cast<ssize_t>(target.size()))
+                fail(length < 0 ? errno : ENAMETOOLONG, shownHere());
+            target.resize(static_cast<std::size_t>(length));
+            if (target.empty())
+                fail(ENOENT, shownHere());
+            if (target.front() == '/') {
+                shown.assign(1, '/');
+                folder = openFolder(AT_FDCWD, "/", shown);
+            }
+            prependParts(parts, target);
+            continue;
+        }
+        if (last) {
+            if (part == "." || part == ".." || S_ISDIR(info.st_mode))
+                fail(EISDIR, shownHere(),
+                     u"A folder named " + pathForDisplay(part)
+                         + u" stands where the file belongs. Move or rename that folder.");
+            if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))
+                refuseStranger(folder.get(), info, part, shown, shownHere());
+            return {std::move(folder), part, shownHere(), info};
+        }
+        UniqueFd next(::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) {
+            const int error = errno;
+            fail(error, shownHere(), walkAdvice(error, folder.get(), shown, part));
+        }
+        folder = std::move(next);
+        shown = joinPath(shown, part);
+    }
+}
+
+} // namespace ornivex::posix
