@@ -2,6 +2,7 @@
 
 #include "unicode_text.h"
 #include "windows_error.h"
+#include "windows_writer_lock.h"
 
 #include <algorithm>
 #include <optional>
@@ -88,6 +89,19 @@ std::u16string folderDeniesAdvice()
     return u"The folder's permissions do not let the user " + userName()
         + u" create files in it. Give this user the permission to create files in the folder (Properties, Security "
           u"tab), start this tool as a user who has it, or copy the tool into a folder where it may create files."
+        + kPressAgain;
+}
+
+// How long a writer in place waits for another one to finish: ample for a
+// press, and short enough that the window, which cannot repaint meanwhile,
+// is soon back.
+constexpr int kPatienceSeconds = 5;
+
+std::u16string lockedAdvice()
+{
+    return u"Another program held the file locked for more than " + fromAscii(std::to_string(kPatienceSeconds))
+        + u" seconds: another copy of this tool writing it, or a program that locked it and stopped. Close that "
+          u"program."
         + kPressAgain;
 }
 
@@ -265,17 +279,95 @@ DWORD setSize(HANDLE file, std::uint64_t size)
     return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) ? 0 : ::GetLastError();
 }
 
+// The lock writers in place hold while they write (see
+// windows_writer_lock.h), released when it goes.
+class WriterLock {
+public:
+    WriterLock() = default;
+    WriterLock(const WriterLock &) = delete;
+    WriterLock &operator=(const WriterLock &) = delete;
+    ~WriterLock()
+    {
+        // Closing the handle would release it too, but Windows does so only
+        // when it gets round to it; the next writer should not wait for that.
+        if (m_file != nullptr) {
+            OVERLAPPED at = lockRange();
+            ::UnlockFileEx(m_file, 0, lowPart(kWindowsWriterLockLength), highPart(kWindowsWriterLockLength), &at);
+        }
+    }
+
+    // Takes the lock through `file`, open for reading or writing, asking
+    // without blocking and again every few milliseconds, for at most
+    // kPatienceSeconds. 0, or the error: ERROR_LOCK_VIOLATION when another
+    // writer held it all that time. A file system without byte-range locks
+    // answers with another error; the caller writes without the lock then,
+    // as a plain write would.
+    DWORD take(HANDLE file)
+    {
+        const ULONGLONG deadline = ::GetTickCount64() + kPatienceSeconds * 1000ULL;
+        for (;;) {
+            OVERLAPPED at = lockRange();
+            if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                             lowPart(kWindowsWriterLockLength), highPart(kWindowsWriterLockLength), &at)) {
+                m_file = file;
+                return 0;
+            }
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline)
+                return error;
+            ::Sleep(10);
+        }
+    }
+
+private:
+    static DWORD lowPart(std::uint64_t value) { return static_cast<DWORD>(value); }
+    static DWORD highPart(std::uint64_t value) { return static_cast<DWORD>(value >> 32); }
+    static OVERLAPPED lockRange()
+    {
+        OVERLAPPED at = {};
+        at.Offset = lowPart(kWindowsWriterLockOffset);
+        at.OffsetHigh = highPart(kWindowsWriterLockOffset);
+        return at;
+    }
+
+    HANDLE m_file = nullptr;
+};
+
 // Writes over the file where it is, for a file the new one cannot stand in
-// for. Space is reserved first; where the file system cannot reserve (Wine
-// does not implement FileAllocationInfo), the part beyond the earlier end is
+// for. Writers in place take turns: each holds the writers' lock from before
+// it looks at the file's size until its data is flushed, since one writer's
+// cut to length could otherwise fall between another's writes and leave the
+// file longer than what was written, padded with zeros. The lock is taken
+// through a handle open only for reading where the file allows, so that a
+// writer waiting for it does not keep others (the server) from opening the
+// file for reading alone.
+//
+// Space is reserved first; where the file system cannot reserve (Wine does
+// not implement FileAllocationInfo), the part beyond the earlier end is
 // written first, so that a full disk fails while the earlier bytes are still
 // all there, and the file is cut back to its earlier size.
 void writeInPlace(const Target &target, std::string_view content)
 {
-    UniqueHandle file = openFile(target.path, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    const UniqueHandle reader = openFile(target.path, FILE_READ_DATA | SYNCHRONIZE, kShareAll, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL);
+    UniqueHandle file;
+    WriterLock lock; // released before either handle closes
+    // True when held, false on a file system without byte-range locks.
+    const auto lockThrough = [&](HANDLE handle) {
+        const DWORD error = lock.take(handle);
+        if (error == ERROR_LOCK_VIOLATION)
+            fail(error, target, lockedAdvice());
+        return error == 0;
+    };
+    const bool locked = reader && lockThrough(reader.get());
+    file = openFile(target.path, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL);
+    if (!file)
+        fail(::GetLastError(), target, Place::File);
+    if (!locked)
+        lockThrough(file.get());
     LARGE_INTEGER earlierSize = {};
-    if (!file || !::GetFileSizeEx(file.get(), &earlierSize))
+    if (!::GetFileSizeEx(file.get(), &earlierSize))
         fail(::GetLastError(), target, Place::File);
     const auto oldSize = static_cast<std::uint64_t>(earlierSize.QuadPart);
     const std::uint64_t newSize = content.size();
