@@ -176,7 +176,7 @@ public:
 
     // Waits for it to end by itself; its exit code, or STILL_ACTIVE when
     // it has not ended within a minute.
-    DWORD awaitEnd()
+    DWORD awaitEnd() const
     {
         DWORD status = STILL_ACTIVE;
         if (::WaitForSingleObject(m_process.hProcess, 60000) == WAIT_OBJECT_0)
@@ -541,12 +541,12 @@ std::optional<std::string> readUnderTheWritersLock(const std::wstring &path)
         ::Sleep(1);
     std::optional<std::string> content;
     if (locked) {
-        content.emplace(1 << 16, '\0');
+        std::string buffer(1 << 16, '\0');
         DWORD got = 0;
-        if (::ReadFile(file, content->data(), static_cast<DWORD>(content->size()), &got, nullptr))
-            content->resize(got);
-        else
-            content.reset();
+        if (::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            buffer.resize(got);
+            content = std::move(buffer);
+        }
         lock(false);
     }
     ::CloseHandle(file);
