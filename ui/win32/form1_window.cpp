@@ -124,7 +124,14 @@ class Measure {
 public:
     Measure(HFONT font, UINT dpi)
         : m_dc(::GetDC(nullptr))
-        , m_dpi(dpi)
+        // Asked once: each call can cost tens of microseconds (under Wine,
+        // for a window aware of per-monitor DPI).
+        , m_edge{::GetSystemMetricsForDpi(SM_CXEDGE, dpi), ::GetSystemMetricsForDpi(SM_CYEDGE, dpi)}
+        , m_border(::GetSystemMetricsForDpi(SM_CXBORDER, dpi))
+        , m_focusBorder(::GetSystemMetricsForDpi(SM_CXFOCUSBORDER, dpi))
+        // The check box's square: the classic size, the menu check mark's,
+        // which is a little larger than the themed square at every DPI.
+        , m_checkBox(::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi))
     {
         if (m_dc == nullptr)
             throwLastError("GetDC");
@@ -147,11 +154,6 @@ public:
     }
     int textHeight() const { return m_metrics.tmHeight; }
     int averageCharWidth() const { return m_metrics.tmAveCharWidth; }
-    int metric(int index) const { return ::GetSystemMetricsForDpi(index, m_dpi); }
-
-    // The check box's square: the classic size, the menu check mark's, which
-    // is a little larger than the themed square at every DPI.
-    int checkBoxSize() const { return metric(SM_CXMENUCHECK); }
 
     // The least size that shows a control's caption or text uncut.
     form::Needed needed(form::Kind kind, std::wstring_view caption) const
@@ -159,19 +161,17 @@ public:
         // A text box's and the status line's width do not depend on their text.
         const bool widthFromText = kind != form::Kind::TextBox && kind != form::Kind::Status;
         const int text = widthFromText ? textWidth(caption) : 0;
-        const int edges = 2 * metric(SM_CXEDGE);
         switch (kind) {
         case form::Kind::Frame: // the caption stands in the top line, indented
-            return {text + 2 * averageCharWidth() + edges, 0};
+            return {text + 2 * averageCharWidth() + 2 * m_edge.cx, 0};
         case form::Kind::CheckBox: // the square, a gap, the caption and room for the focus rectangle
-            return {checkBoxSize() + averageCharWidth() + text + 2 * metric(SM_CXFOCUSBORDER),
-                    std::max(checkBoxSize(), textHeight())};
+            return {m_checkBox + averageCharWidth() + text + 2 * m_focusBorder, std::max(m_checkBox, textHeight())};
         case form::Kind::TextBox: // a line of text inside the sunken edge; no width of its own
-            return {0, textHeight() + 2 * metric(SM_CYEDGE)};
+            return {0, textHeight() + 2 * m_edge.cy};
         case form::Kind::Label:
             return {text, textHeight()};
         case form::Kind::Button:
-            return {text + 2 * averageCharWidth() + edges, textHeight() + 2 * metric(SM_CYEDGE)};
+            return {text + 2 * averageCharWidth() + 2 * m_edge.cx, textHeight() + 2 * m_edge.cy};
         case form::Kind::Status:
             return {0, textHeight()};
         }
@@ -186,13 +186,15 @@ public:
         for (wchar_t c = L'0'; c <= L'9'; ++c)
             digit = std::max(digit, textWidth({&c, 1}));
         const auto margins = static_cast<DWORD>(::SendMessageW(box, EM_GETMARGINS, 0, 0));
-        return textWidth(L"-") + 5 * digit + LOWORD(margins) + HIWORD(margins) + 2 * metric(SM_CXEDGE)
-            + 2 * metric(SM_CXBORDER);
+        return textWidth(L"-") + 5 * digit + LOWORD(margins) + HIWORD(margins) + 2 * m_edge.cx + 2 * m_border;
     }
 
 private:
     HDC m_dc;
-    UINT m_dpi;
+    SIZE m_edge;
+    int m_border;
+    int m_focusBorder;
+    int m_checkBox;
     HGDIOBJ m_previousFont = nullptr;
     TEXTMETRICW m_metrics{};
 };
