@@ -185,7 +185,11 @@ done <"$results/loaded_window.txt"
 # Wine session of its own as the unprivileged user, on the same X server:
 # its start and idle memory against a Win32 window with one control of each
 # kind, and its write against the least Win32 calls. Wine stands between
-# both and the machine, so only the ratios mean something.
+# both and the machine, so only the ratios mean something. As information
+# beside them, the start and memory against a second floor, the same window
+# with as many controls of each kind as Form1 has: under Wine every child
+# window costs a round trip to the wineserver, so this tells how much of the
+# figures is the number of controls and how much the program.
 ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}" wine64 wine
 source scripts/wine_session.sh
 trap 'wine_session_close; cleanup' EXIT
@@ -201,26 +205,40 @@ chmod -R a+rwX "$windows_programs"
 # window_start_bench starts a program without arguments and measures the
 # process it started: a script per program that becomes Wine, which
 # becomes the Windows program, in the same process.
-for program in ornivex-config win32_minimal_window; do
+# wine_script <name> <program> [argument]
+wine_script() {
     {
         echo '#!/bin/sh'
         if [ "$(id -u)" -eq 0 ]; then
             printf 'exec env HOME=%q WINEPREFIX=%q USER=nobody LOGNAME=nobody ' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX"
-            printf 'setpriv --reuid=nobody --regid=nogroup --clear-groups -- wine %q\n' "$windows_programs/$program.exe"
+            printf 'setpriv --reuid=nobody --regid=nogroup --clear-groups -- '
         else
-            printf 'exec env HOME=%q WINEPREFIX=%q wine %q\n' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX" \
-                "$windows_programs/$program.exe"
+            printf 'exec env HOME=%q WINEPREFIX=%q ' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX"
         fi
-    } >"$windows_programs/$program.sh"
-    chmod +x "$windows_programs/$program.sh"
-done
+        printf 'wine %q %s\n' "$windows_programs/$2.exe" "${3:-}"
+    } >"$windows_programs/$1.sh"
+    chmod +x "$windows_programs/$1.sh"
+}
+wine_script ornivex-config ornivex-config
+wine_script win32_minimal_window win32_minimal_window
+wine_script win32_form1_floor win32_minimal_window form1
 
 echo "Timing the Windows program under Wine: start to window and write..."
-"${on_program_core[@]}" "$build/bench/window_start_bench" 101 9 "$work/cwd" "$results/wine_window_programs.log" \
-    "$windows_programs/ornivex-config.sh" "$windows_programs/win32_minimal_window.sh" \
-    >"$results/wine_window.txt" 2>"$results/wine_window_runs.log"
-wine_start=$(awk '$1 == "start_ms" { print $2, $3 }' "$results/wine_window.txt" | paired)
-wine_memory=$(awk '$1 == "rss_kib" { print $2, $3 }' "$results/wine_window.txt" | paired)
+# wine_starts <name> <program> <floor>: start and memory pairs into <name>.txt
+wine_starts() {
+    "${on_program_core[@]}" "$build/bench/window_start_bench" 101 9 "$work/cwd" "$results/$1_programs.log" \
+        "$windows_programs/$2.sh" "$windows_programs/$3.sh" >"$results/$1.txt" 2>"$results/$1_runs.log"
+}
+wine_starts wine_window ornivex-config win32_minimal_window
+wine_starts wine_window_form1_floor ornivex-config win32_form1_floor
+wine_starts wine_floors win32_form1_floor win32_minimal_window
+figure_pairs() { awk -v figure="$1" '$1 == figure { print $2, $3 }' "$results/$2.txt" | paired; }
+wine_start=$(figure_pairs start_ms wine_window)
+wine_memory=$(figure_pairs rss_kib wine_window)
+wine_start_form1_floor=$(figure_pairs start_ms wine_window_form1_floor)
+wine_memory_form1_floor=$(figure_pairs rss_kib wine_window_form1_floor)
+floors_start=$(figure_pairs start_ms wine_floors)
+floors_memory=$(figure_pairs rss_kib wine_floors)
 # The scratch folder lies under the build folder, on the checkout's disk.
 wine_session_run wine "$windows_programs/win32_write_bench.exe" "Z:${windows_programs//\//\\}\\scratch" 201 \
     >"$results/wine_write.txt" 2>"$results/wine_write.log" || { cat "$results/wine_write.log" >&2; exit 1; }
@@ -243,6 +261,19 @@ printf '%-40s | %6s | %5s | %s\n' figure ratio IQR target
     ratio_row 'start to window mapped' $wine_start 1.10
     ratio_row 'idle resident memory' $wine_memory 1.10
     ratio_row 'write ORNIVEX_CONFIG.txt' $wine_write 1.30
+}
+# info_row <figure> <program> <floor> <ratio> <IQR>: information, no target.
+info_row() { printf '%-40s | %6.2f | %5.2f |\n' "$1" "$4" "$5"; }
+echo
+echo "For information, against a window with as many controls of each kind as Form1 (43), in a grid without"
+echo "layout: how much is the number of controls, how much the program"
+printf '%-40s | %6s | %5s |\n' figure ratio IQR
+# shellcheck disable=SC2086 # each figure is four words: program, floor, ratio, IQR
+{
+    info_row 'start: program against 43 controls' $wine_start_form1_floor
+    info_row 'start: 43 controls against one each' $floors_start
+    info_row 'memory: program against 43 controls' $wine_memory_form1_floor
+    info_row 'memory: 43 controls against one each' $floors_memory
 }
 echo
 echo "Every run and the raw figures are in $results/."

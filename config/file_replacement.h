@@ -8,23 +8,34 @@
 namespace ornivex {
 
 // Gives the file `name` in `directory` the content `content`, leaving it as a
-// plain create-or-truncate would: a symbolic link is followed and stays, and a
-// file that exists keeps its inode or at least its owner, group, mode (less
-// the set-id bits a write drops), extended attributes (ACLs among them, but
-// never file capabilities, which a write drops too) and inode flags.
+// plain create-or-truncate would: a link is followed and stays, and a file
+// that exists keeps its identity. Written in place it keeps all of it (its
+// inode or file index); replaced, the new file takes on what the system lets
+// it take: on POSIX the owner, group, mode (less the set-id bits a write
+// drops), extended attributes (ACLs among them, but never file capabilities,
+// which a write drops too) and inode flags; on Windows, through ReplaceFileW,
+// the security, owner, attributes, creation time and streams.
 //
 // It goes one of two ways:
-// - Replace by rename: a new, unnamed file in the same folder is written,
-//   synced and then renamed over the name. Taken for a new file, and for a
-//   regular file with one link whose owner, group, mode, attributes and flags
-//   the new file can be given exactly. A crash leaves the earlier file or the
-//   new one, complete, and no stray file.
-// - Write in place: for a file with more names, one whose identity the new
-//   file cannot take on, or a folder that refuses new files. Writers take
-//   turns under a lock. Space is reserved first, or where it cannot be, the
-//   file first grows to its new length, so that a full disk fails before a
-//   byte changes. A crash or failure during the write can leave new bytes at
-//   the start and old ones after; the error then says so.
+// - Replace by rename: a new file in the same folder, unnamed where the
+//   system has such files and hidden where not, is written, flushed to disk
+//   and then put in the name's place (a rename, or ReplaceFileW over an
+//   earlier file on Windows). Taken for a new file, and for a regular file
+//   with one link whose identity the new file can take on. A crash leaves
+//   the earlier file or the new one, complete; a hidden copy it leaves is
+//   removed by the next press.
+// - Write in place: for a file with more names, a file whose identity the
+//   new file cannot take on, a folder that refuses new files, and on Windows
+//   a link or a file that another program holds without letting it be
+//   replaced. Writers in place take turns: each holds an exclusive lock from
+//   before its first write until its data is on disk (flock on POSIX; on
+//   Windows, whose byte-range locks are mandatory, a lock far beyond any
+//   data, so that readers are not refused), asked for without blocking and
+//   retried for at most 5 seconds, after which the error says another
+//   program holds the file locked and nothing was changed. Space is reserved first, or where it
+//   cannot be, the file first grows to its new length, so that a full disk
+//   fails before a byte changes. A crash or failure during the write can
+//   leave new bytes at the start and old ones after; the error then says so.
 // FIFOs and character devices are written through as they are, never
 // replaced, and never waited for without limit; a block device, directory or
 // socket is an error. Throws ConfigWriteError, with advice for the operator.

@@ -2,6 +2,7 @@
 
 #include "unicode_text.h"
 #include "windows_error.h"
+#include "windows_writer_lock.h"
 
 #include <algorithm>
 #include <optional>
@@ -91,6 +92,19 @@ std::u16string folderDeniesAdvice()
         + kPressAgain;
 }
 
+// How long a writer in place waits for another one to finish: ample for a
+// press, and short enough that the window, which cannot repaint meanwhile,
+// is soon back.
+constexpr int kPatienceSeconds = 5;
+
+std::u16string lockedAdvice()
+{
+    return u"Another program held the file locked for more than " + fromAscii(std::to_string(kPatienceSeconds))
+        + u" seconds: another copy of this tool writing it, or a program that locked it and stopped. Close that "
+          u"program."
+        + kPressAgain;
+}
+
 std::u16string folderInTheWayAdvice()
 {
     return u"A folder of the file's name stands where the file belongs. Rename or move that folder." + kPressAgain;
@@ -155,6 +169,9 @@ struct Target {
     std::u16string shownPath; // as Windows shows it, for the report
     std::optional<Existing> existing;
     bool isLink = false; // a symbolic link or other reparse point, written through
+    // The earlier file opened for writing and for deletion with every kind
+    // of sharing: what replacing it needs is known to be there.
+    bool writableAndRemovable = false;
 };
 
 [[noreturn]] void fail(DWORD error, const Target &target, std::u16string advice, bool fileChanged = false)
@@ -209,6 +226,24 @@ Target findTarget(const std::filesystem::path &directory, std::string_view name)
     const std::u16string wideName = fromUtf8(name);
     target.path = target.folder + L'\\' + std::wstring(wideName.begin(), wideName.end());
     target.shownPath = pathForDisplay(target.path);
+
+    // The common case in one open, since every open costs a round trip to
+    // the file system (under Wine to its server): a plain file with one name
+    // that this user may write and remove and that no program holds without
+    // sharing both. Anything else, and every refusal, is looked at step by
+    // step below, so that each is reported or routed as it would be alone.
+    if (UniqueHandle file = openFile(target.path, FILE_READ_ATTRIBUTES | FILE_WRITE_DATA | DELETE, kShareAll,
+                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT)) {
+        const std::optional<Existing> existing = existingOf(file.get());
+        constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+        if (existing && existing->links == 1 && (existing->attributes & kNotPlain) == 0) {
+            target.existing = existing;
+            target.writableAndRemovable = true;
+            return target;
+        }
+    } else if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return target;
+    }
 
     // The name itself, not where a link leads.
     UniqueHandle file = openFile(target.path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
@@ -265,17 +300,95 @@ DWORD setSize(HANDLE file, std::uint64_t size)
     return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) ? 0 : ::GetLastError();
 }
 
+// The lock writers in place hold while they write (see
+// windows_writer_lock.h), released when it goes.
+class WriterLock {
+public:
+    WriterLock() = default;
+    WriterLock(const WriterLock &) = delete;
+    WriterLock &operator=(const WriterLock &) = delete;
+    ~WriterLock()
+    {
+        // Closing the handle would release it too, but Windows does so only
+        // when it gets round to it; the next writer should not wait for that.
+        if (m_file != nullptr) {
+            OVERLAPPED at = lockRange();
+            ::UnlockFileEx(m_file, 0, lowPart(kWindowsWriterLockLength), highPart(kWindowsWriterLockLength), &at);
+        }
+    }
+
+    // Takes the lock through `file`, open for reading or writing, asking
+    // without blocking and again every few milliseconds, for at most
+    // kPatienceSeconds. 0, or the error: ERROR_LOCK_VIOLATION when another
+    // writer held it all that time. A file system without byte-range locks
+    // answers with another error; the caller writes without the lock then,
+    // as a plain write would.
+    DWORD take(HANDLE file)
+    {
+        const ULONGLONG deadline = ::GetTickCount64() + kPatienceSeconds * 1000ULL;
+        for (;;) {
+            OVERLAPPED at = lockRange();
+            if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                             lowPart(kWindowsWriterLockLength), highPart(kWindowsWriterLockLength), &at)) {
+                m_file = file;
+                return 0;
+            }
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline)
+                return error;
+            ::Sleep(10);
+        }
+    }
+
+private:
+    static DWORD lowPart(std::uint64_t value) { return static_cast<DWORD>(value); }
+    static DWORD highPart(std::uint64_t value) { return static_cast<DWORD>(value >> 32); }
+    static OVERLAPPED lockRange()
+    {
+        OVERLAPPED at = {};
+        at.Offset = lowPart(kWindowsWriterLockOffset);
+        at.OffsetHigh = highPart(kWindowsWriterLockOffset);
+        return at;
+    }
+
+    HANDLE m_file = nullptr;
+};
+
 // Writes over the file where it is, for a file the new one cannot stand in
-// for. Space is reserved first; where the file system cannot reserve (Wine
-// does not implement FileAllocationInfo), the part beyond the earlier end is
+// for. Writers in place take turns: each holds the writers' lock from before
+// it looks at the file's size until its data is flushed, since one writer's
+// cut to length could otherwise fall between another's writes and leave the
+// file longer than what was written, padded with zeros. The lock is taken
+// through a handle open only for reading where the file allows, so that a
+// writer waiting for it does not keep others (the server) from opening the
+// file for reading alone.
+//
+// Space is reserved first; where the file system cannot reserve (Wine does
+// not implement FileAllocationInfo), the part beyond the earlier end is
 // written first, so that a full disk fails while the earlier bytes are still
 // all there, and the file is cut back to its earlier size.
 void writeInPlace(const Target &target, std::string_view content)
 {
-    UniqueHandle file = openFile(target.path, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    const UniqueHandle reader = openFile(target.path, FILE_READ_DATA | SYNCHRONIZE, kShareAll, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL);
+    UniqueHandle file;
+    WriterLock lock; // released before either handle closes
+    // True when held, false on a file system without byte-range locks.
+    const auto lockThrough = [&](HANDLE handle) {
+        const DWORD error = lock.take(handle);
+        if (error == ERROR_LOCK_VIOLATION)
+            fail(error, target, lockedAdvice());
+        return error == 0;
+    };
+    const bool locked = reader && lockThrough(reader.get());
+    file = openFile(target.path, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL);
+    if (!file)
+        fail(::GetLastError(), target, Place::File);
+    if (!locked)
+        lockThrough(file.get());
     LARGE_INTEGER earlierSize = {};
-    if (!file || !::GetFileSizeEx(file.get(), &earlierSize))
+    if (!::GetFileSizeEx(file.get(), &earlierSize))
         fail(::GetLastError(), target, Place::File);
     const auto oldSize = static_cast<std::uint64_t>(earlierSize.QuadPart);
     const std::uint64_t newSize = content.size();
@@ -349,15 +462,20 @@ std::wstring copyPath(const Target &target, int attempt)
 // A writer holds its copy open without sharing for as long as it writes, and
 // the system closes it when the writer ends, crash or not. So a copy that
 // opens exclusively was abandoned and goes; one that another writer still
-// holds stays.
-void removeIfAbandoned(const std::wstring &copy)
+// holds stays. True when it went.
+bool removeIfAbandoned(const std::wstring &copy)
 {
     UniqueHandle file = openFile(copy, DELETE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     FILE_DISPOSITION_INFO remove = {TRUE};
     std::optional<Existing> held;
-    if (file && (held = existingOf(file.get()))
-        && !(held->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
+    return file && (held = existingOf(file.get()))
+        && !(held->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        && ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
+}
+
+bool nameIsTaken(DWORD error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_SHARING_VIOLATION;
 }
 
 // The new file under its hidden name, removed again unless it takes the
@@ -378,19 +496,20 @@ public:
     }
 
     // 0 or the error. No one else may open the copy while it is written.
+    // The fixed name is tried first; only when it is taken is the copy there
+    // looked at, which is rare, and removed if a crash left it, and then the
+    // name tried once more. Should that fail too (Windows keeps a removed
+    // file's name while another program, such as a virus scanner, still has
+    // it open), the copy takes a random name.
     DWORD create()
     {
-        removeIfAbandoned(copyPath(m_target, 0));
         constexpr int kAttempts = 100;
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
             const std::wstring copy = copyPath(m_target, attempt);
-            m_file = openFile(copy, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
-            if (m_file) {
-                m_path = copy;
-                return 0;
-            }
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_SHARING_VIOLATION)
+            DWORD error = tryCreate(copy);
+            if (attempt == 0 && nameIsTaken(error) && removeIfAbandoned(copy) && (error = tryCreate(copy)) != 0)
+                continue;
+            if (error == 0 || !nameIsTaken(error))
                 return error;
         }
         return ERROR_FILE_EXISTS;
@@ -443,6 +562,16 @@ public:
     }
 
 private:
+    // 0 or the error.
+    DWORD tryCreate(const std::wstring &copy)
+    {
+        m_file = openFile(copy, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
+        if (!m_file)
+            return ::GetLastError();
+        m_path = copy;
+        return 0;
+    }
+
     const Target &m_target;
     UniqueHandle m_file;
     std::wstring m_path;
@@ -459,7 +588,8 @@ Outcome replaceByRename(const Target &target, std::string_view content)
         // ReplaceFileW must be able to remove the earlier file: a program
         // that holds it open without sharing deletion, or permissions that
         // forbid it, leave writing in place.
-        if (!openFile(target.path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, 0))
+        if (!target.writableAndRemovable
+            && !openFile(target.path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, 0))
             return Outcome::WriteInPlace;
     }
     const auto giveUp = [&](DWORD error) {
@@ -516,7 +646,7 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
                 fail(ERROR_ACCESS_DENIED, target, readOnlyAdvice());
             // The file must let us write it, and no program may hold it
             // without sharing writing; asked without changing a byte.
-            if (!openFile(target.path, FILE_WRITE_DATA, kShareAll, OPEN_EXISTING, 0))
+            if (!target.writableAndRemovable && !openFile(target.path, FILE_WRITE_DATA, kShareAll, OPEN_EXISTING, 0))
                 fail(::GetLastError(), target, Place::File);
             if (target.isLink || target.existing->links != 1) {
                 writeInPlace(target, content);

@@ -9,9 +9,11 @@
 #include "config_file_writer.h"
 #include "program_folder.h"
 #include "unicode_text.h"
+#include "windows_writer_lock.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -142,7 +144,7 @@ public:
 
     // Starts windows_file_holder.exe (see there for the arguments) and
     // waits until it holds the file; "" or what went wrong.
-    std::string start(const std::wstring &path, const std::wstring &share, bool copy)
+    std::string start(const std::wstring &path, const std::wstring &share, const std::wstring &mode = L"")
     {
         HANDLE readEnd = nullptr;
         HANDLE writeEnd = nullptr;
@@ -156,7 +158,7 @@ public:
         startup.hStdOutput = writeEnd;
         startup.hStdError = writeEnd;
         const std::wstring program = (ProgramFolder() / L"windows_file_holder.exe").native();
-        std::wstring command = L'"' + program + L"\" \"" + longPath(path) + L"\" " + share + (copy ? L" copy" : L"");
+        std::wstring command = L'"' + program + L"\" \"" + longPath(path) + L"\" " + share + L' ' + mode;
         const bool started = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                               nullptr, &startup, &m_process);
         ::CloseHandle(writeEnd);
@@ -170,6 +172,16 @@ public:
         if (!started)
             return "cannot start " + utf8(program);
         return said.starts_with("ready") ? "" : "the holder said: " + said;
+    }
+
+    // Waits for it to end by itself; its exit code, or STILL_ACTIVE when
+    // it has not ended within a minute.
+    DWORD awaitEnd() const
+    {
+        DWORD status = STILL_ACTIVE;
+        if (::WaitForSingleObject(m_process.hProcess, 60000) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(m_process.hProcess, &status);
+        return status;
     }
 
     // Ends it at once, as a crash would, and waits until it is gone.
@@ -190,10 +202,10 @@ private:
 
 // The folder a case builds and writes in.
 struct Scene {
-    std::wstring root;                         // without the \\?\ prefix, as the program would get it
-    std::optional<std::wstring> writeDir{L""}; // where the program writes, relative to root; none: no folder
-    std::vector<std::wstring> removed;         // entries the write is to remove
-    std::vector<std::pair<std::wstring, std::wstring>> held; // path and sharing
+    std::wstring root;                             // without the \\?\ prefix, as the program would get it
+    std::optional<std::wstring> writeDir{L""};     // where the program writes, relative to root; none: no folder
+    std::vector<std::wstring> removed;             // entries the write is to remove
+    std::vector<std::array<std::wstring, 3>> held; // path, sharing and the holder's mode
     std::vector<std::unique_ptr<Holder>> holders;
 
     std::wstring path(const std::wstring &relative) const { return relative.empty() ? root : root + L'\\' + relative; }
@@ -230,14 +242,18 @@ struct Scene {
         ::LocalFree(descriptor);
         ASSERT_TRUE(set) << ::GetLastError();
     }
-    // Another program holds the file with the given sharing while the
-    // program writes; not yet while the folder is listed before, nor after.
-    void hold(const std::wstring &relative, const std::wstring &share) { held.emplace_back(relative, share); }
+    // Another program holds the file with the given sharing (and in the
+    // given mode of windows_file_holder) while the program writes; not yet
+    // while the folder is listed before, nor after.
+    void hold(const std::wstring &relative, const std::wstring &share, const std::wstring &mode = L"")
+    {
+        held.push_back({relative, share, mode});
+    }
     void startHolders()
     {
-        for (const auto &[relative, share] : held) {
+        for (const auto &[relative, share, mode] : held) {
             holders.push_back(std::make_unique<Holder>());
-            ASSERT_EQ(holders.back()->start(path(relative), share, false), "");
+            ASSERT_EQ(holders.back()->start(path(relative), share, mode), "");
         }
     }
     void endHolders()
@@ -249,7 +265,7 @@ struct Scene {
     void crashedWriter() const
     {
         Holder writer;
-        ASSERT_EQ(writer.start(path(kCopy), L"-", true), "");
+        ASSERT_EQ(writer.start(path(kCopy), L"-", L"copy"), "");
         writer.end();
         ASSERT_NE(::GetFileAttributesW(longPath(path(kCopy)).c_str()), INVALID_FILE_ATTRIBUTES)
             << "the ended writer left no copy behind";
@@ -370,6 +386,13 @@ const Case kCases[] = {
      [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"r"); }},
     {"HeldOpenSharingNothing", ERROR_SHARING_VIOLATION, GivesAdvice, kName, {},
      [](Scene &s) { s.file(kName, "old"); s.hold(kName, L"-"); }},
+    // Another writer of this tool writing in place holds the writers' lock
+    // for longer than a writer waits (a program that stopped).
+    {"InPlaceWhileAnotherWriterHoldsTheLock", ERROR_LOCK_VIOLATION, GivesAdvice, kName, {}, [](Scene &s) {
+         s.file(kName, "old");
+         s.hardLink(kName, L"second name");
+         s.hold(kName, L"rwd", L"lock");
+     }},
     // Wine's WriteFile returns a short count on a full disk without an
     // error, and only the next call fails; it cannot reserve space either.
     {"FullDisk", ERROR_DISK_FULL, OnSmallDisk | GivesAdvice, kName, {},
@@ -377,46 +400,53 @@ const Case kCases[] = {
 };
 // clang-format on
 
+// Creates the scene's folder in `base`.
+void createRoot(Scene &scene, std::wstring base)
+{
+    while (!base.empty() && (base.back() == L'\\' || base.back() == L'/'))
+        base.pop_back();
+    scene.root = base + L"\\ornivex-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
+        + std::to_wstring(::GetTickCount64());
+    ASSERT_TRUE(::CreateDirectoryW(longPath(scene.root).c_str(), nullptr)) << ::GetLastError();
+}
+
+// Ends the holders and removes everything, whatever its attributes and access list.
+void removeRoot(Scene &scene)
+{
+    scene.endHolders();
+    if (scene.root.empty())
+        return;
+    walk(scene.root, L"", [&](const std::wstring &relative, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            scene.security(relative, kOpenToAll);
+    });
+    walk(scene.root, L"", [&](const std::wstring &relative, DWORD attributes) {
+        const std::wstring path = longPath(scene.path(relative));
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ::RemoveDirectoryW(path.c_str());
+        } else {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
+    });
+    ::RemoveDirectoryW(longPath(scene.root).c_str());
+}
+
 class WindowsFileReplacementTest : public testing::TestWithParam<Case> {
 protected:
     void SetUp() override
     {
-        const Case &row = GetParam();
         std::wstring base = std::filesystem::temp_directory_path().native();
-        if (row.checks & OnSmallDisk) {
+        if (GetParam().checks & OnSmallDisk) {
             const std::optional<std::wstring> disk = smallDisk();
             if (!disk)
                 GTEST_SKIP() << "needs a small disk to fill: set ORNIVEX_SMALL_DISK to an empty folder on a tmpfs "
                                 "of 64 KiB (scripts/windows_tests.sh mounts one)";
             base = *disk;
         }
-        while (!base.empty() && (base.back() == L'\\' || base.back() == L'/'))
-            base.pop_back();
-        m_scene.root = base + L"\\ornivex-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
-            + std::to_wstring(::GetTickCount64());
-        ASSERT_TRUE(::CreateDirectoryW(longPath(m_scene.root).c_str(), nullptr)) << ::GetLastError();
+        createRoot(m_scene, base);
     }
-    void TearDown() override
-    {
-        m_scene.endHolders();
-        if (m_scene.root.empty())
-            return;
-        // Everything goes, whatever its attributes and access list.
-        walk(m_scene.root, L"", [&](const std::wstring &relative, DWORD attributes) {
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                m_scene.security(relative, kOpenToAll);
-        });
-        walk(m_scene.root, L"", [&](const std::wstring &relative, DWORD attributes) {
-            const std::wstring path = longPath(m_scene.path(relative));
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ::RemoveDirectoryW(path.c_str());
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        });
-        ::RemoveDirectoryW(longPath(m_scene.root).c_str());
-    }
+    void TearDown() override { removeRoot(m_scene); }
 
     Scene m_scene;
 };
@@ -486,6 +516,83 @@ TEST_P(WindowsFileReplacementTest, ChangesOnlyWhatAPlainWriteWouldAndNeverHalfwa
 
 INSTANTIATE_TEST_SUITE_P(Folders, WindowsFileReplacementTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case> &row) { return std::string(row.param.name); });
+
+// The file's content, read while holding the writers' lock, so never while a
+// writer in place is halfway; nullopt when the lock or the file cannot be had.
+std::optional<std::string> readUnderTheWritersLock(const std::wstring &path)
+{
+    const HANDLE file = ::CreateFileW(longPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    const auto lock = [&](bool take) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(kWindowsWriterLockOffset);
+        at.OffsetHigh = static_cast<DWORD>(kWindowsWriterLockOffset >> 32);
+        const auto low = static_cast<DWORD>(kWindowsWriterLockLength);
+        const auto high = static_cast<DWORD>(kWindowsWriterLockLength >> 32);
+        return take ? ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, low, high, &at)
+                    : ::UnlockFileEx(file, 0, low, high, &at);
+    };
+    const ULONGLONG deadline = ::GetTickCount64() + 30000;
+    bool locked = false;
+    while (!(locked = lock(true)) && ::GetLastError() == ERROR_LOCK_VIOLATION && ::GetTickCount64() < deadline)
+        ::Sleep(1);
+    std::optional<std::string> content;
+    if (locked) {
+        std::string buffer(1 << 16, '\0');
+        DWORD got = 0;
+        if (::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            buffer.resize(got);
+            content = std::move(buffer);
+        }
+        lock(false);
+    }
+    ::CloseHandle(file);
+    return content;
+}
+
+// Two writers in place at once: this test and windows_file_holder.exe, a
+// second process, each writing a hard-linked file many times, one a longer
+// file than the other. Whenever the file is read under the writers' lock it
+// holds one of the two whole, never a mix or a longer file's length padded
+// with zeros; and every write succeeds.
+class InPlaceWriters : public testing::Test {
+protected:
+    void SetUp() override { createRoot(scene, std::filesystem::temp_directory_path().native()); }
+    void TearDown() override { removeRoot(scene); }
+
+    Scene scene;
+};
+
+TEST_F(InPlaceWriters, TakeTurns)
+{
+    scene.file(kName, "old");
+    scene.hardLink(kName, L"second name");
+    ConfigSnapshot longer = ConfigSnapshot::initial(); // as windows_file_holder writes it
+    longer.flags.fill(true);
+    longer.messages[9] = std::u16string(3000, u'w');
+    const std::string shorterFile = FormatConfigFile(ConfigSnapshot::initial());
+    const std::string longerFile = FormatConfigFile(longer);
+
+    constexpr int kWrites = 150;
+    Holder other;
+    ASSERT_EQ(other.start(scene.path(kName), L"-", L"write " + std::to_wstring(kWrites)), "");
+    int mixed = 0;
+    for (int i = 0; i < kWrites; ++i) {
+        ASSERT_NO_THROW(WriteConfigFile(ConfigSnapshot::initial(), scene.root));
+        const std::optional<std::string> content = readUnderTheWritersLock(scene.path(kName));
+        ASSERT_TRUE(content.has_value()) << "cannot read the file under the writers' lock: " << ::GetLastError();
+        if (*content != shorterFile && *content != longerFile)
+            ++mixed;
+    }
+    EXPECT_EQ(other.awaitEnd(), 0U) << "the other writer failed or did not end";
+    EXPECT_EQ(mixed, 0) << "reads found neither file whole";
+    const std::string last = entryOf(scene.path(kName)).content;
+    EXPECT_TRUE(last == shorterFile || last == longerFile) << "the writers left neither file whole";
+    EXPECT_EQ(entryOf(scene.path(kName)).links, 2U) << "the file was replaced, not written in place";
+}
 
 // The program's folder, found by a copy of this test run from a folder with
 // a name beyond ASCII, while its working directory is another folder.

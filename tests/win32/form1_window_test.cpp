@@ -7,7 +7,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace ornivex;
 
@@ -48,6 +50,25 @@ TEST(Form1Window, TabAndShiftTabVisitTheFormsStopsInOrder)
     }
 }
 
+// The controls' z-order, which nothing moves once they are created: the
+// frames at the bottom, so that they paint first and what they hold over
+// them, and Label1 just above the frequency box, after which a screen
+// reader names the box.
+TEST(Form1Window, FramesPaintFirstAndTheFrequencyBoxFollowsItsLabel)
+{
+    const win32::Form1Window window(::GetModuleHandleW(nullptr));
+    std::vector<std::string> order;
+    for (HWND child = ::GetWindow(::GetParent(window.control("Command1")), GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT))
+        order.push_back(objectNameOf(window, child));
+    ASSERT_EQ(order.size(), form::controls().size());
+    EXPECT_EQ(std::vector<std::string>(order.end() - 4, order.end()),
+              (std::vector<std::string>{"Frame1", "Frame2", "Frame3", "Frame4"}));
+    const auto box = std::find(order.begin(), order.end(), "txtFrequency");
+    ASSERT_TRUE(box != order.begin() && box != order.end());
+    EXPECT_EQ(*(box - 1), "Label1");
+}
+
 // A text box takes text beyond the 32767 characters an edit control takes
 // by default, and the snapshot holds all of it.
 TEST(Form1Window, TextBoxesHaveNoLengthLimit)
@@ -63,19 +84,22 @@ TEST(Form1Window, TextBoxesHaveNoLengthLimit)
     EXPECT_EQ(snapshot.frequency.size(), typed.size() + 1);
 }
 
-// The monitor's DPI changes (the window moved to another monitor, or its
-// scale was changed): the window takes the message font at the new DPI,
-// lays itself out anew, every caption fits in its control's own font, and
-// the window stays within the work area.
+// The window as it starts (0), laid out before it exists, and after the
+// monitor's DPI changes (the window moved to another monitor, or its scale
+// was changed), when it takes the message font at the new DPI and lays
+// itself out anew: every caption fits in its control's own font, and the
+// window stays within the work area.
 class Form1WindowAtDpi : public testing::TestWithParam<UINT> { };
 
 TEST_P(Form1WindowAtDpi, LaysItselfOutAnewAndEveryCaptionFits)
 {
-    const UINT dpi = GetParam();
     win32::Form1Window window(::GetModuleHandleW(nullptr));
-    RECT suggested{};
-    ::GetWindowRect(window.handle(), &suggested);
-    ::SendMessageW(window.handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    const UINT dpi = GetParam() == 0 ? ::GetDpiForWindow(window.handle()) : GetParam();
+    if (GetParam() != 0) {
+        RECT suggested{};
+        ::GetWindowRect(window.handle(), &suggested);
+        ::SendMessageW(window.handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    }
     ASSERT_EQ(window.dpi(), dpi);
     EXPECT_GE(window.pixelsPerTwip(), dpi / 1440.0);
 
@@ -112,9 +136,19 @@ TEST_P(Form1WindowAtDpi, LaysItselfOutAnewAndEveryCaptionFits)
     ::GetMonitorInfoW(::MonitorFromWindow(window.handle(), MONITOR_DEFAULTTONEAREST), &monitor);
     EXPECT_TRUE(frame.left >= monitor.rcWork.left && frame.top >= monitor.rcWork.top
                 && frame.right <= monitor.rcWork.right && frame.bottom <= monitor.rcWork.bottom);
+    // It shows the whole form, or is as wide or as high as the work area.
+    // (Under Wine, whose windows keep the frame of the system's DPI, a
+    // window sized for a higher DPI has more client area than it needs.)
+    RECT client{};
+    RECT canvas{};
+    ::GetClientRect(window.handle(), &client);
+    ::GetClientRect(::GetParent(window.control("Command1")), &canvas);
+    EXPECT_TRUE(client.right >= canvas.right || frame.right - frame.left == monitor.rcWork.right - monitor.rcWork.left);
+    EXPECT_TRUE(client.bottom >= canvas.bottom
+                || frame.bottom - frame.top == monitor.rcWork.bottom - monitor.rcWork.top);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, Form1WindowAtDpi, testing::Values(96U, 120U, 144U, 192U, 288U));
+INSTANTIATE_TEST_SUITE_P(Dpi, Form1WindowAtDpi, testing::Values(0U, 96U, 120U, 144U, 192U, 288U));
 
 } // namespace
 

@@ -117,13 +117,21 @@ std::wstring windowText(HWND window)
     return text;
 }
 
-// Measures controls in one font on one device context.
+// Measures controls in one font on one device context: the screen's, whose
+// text metrics every window on it shares, so that the layout can be known
+// before the window exists.
 class Measure {
 public:
-    Measure(HWND window, HFONT font, UINT dpi)
-        : m_window(window)
-        , m_dc(::GetDC(window))
-        , m_dpi(dpi)
+    Measure(HFONT font, UINT dpi)
+        : m_dc(::GetDC(nullptr))
+        // Asked once: each call can cost tens of microseconds (under Wine,
+        // for a window aware of per-monitor DPI).
+        , m_edge{::GetSystemMetricsForDpi(SM_CXEDGE, dpi), ::GetSystemMetricsForDpi(SM_CYEDGE, dpi)}
+        , m_border(::GetSystemMetricsForDpi(SM_CXBORDER, dpi))
+        , m_focusBorder(::GetSystemMetricsForDpi(SM_CXFOCUSBORDER, dpi))
+        // The check box's square: the classic size, the menu check mark's,
+        // which is a little larger than the themed square at every DPI.
+        , m_checkBox(::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi))
     {
         if (m_dc == nullptr)
             throwLastError("GetDC");
@@ -135,7 +143,7 @@ public:
     ~Measure()
     {
         ::SelectObject(m_dc, m_previousFont);
-        ::ReleaseDC(m_window, m_dc);
+        ::ReleaseDC(nullptr, m_dc);
     }
 
     int textWidth(std::wstring_view text) const
@@ -146,29 +154,24 @@ public:
     }
     int textHeight() const { return m_metrics.tmHeight; }
     int averageCharWidth() const { return m_metrics.tmAveCharWidth; }
-    int metric(int index) const { return ::GetSystemMetricsForDpi(index, m_dpi); }
-
-    // The check box's square: the classic size, the menu check mark's, which
-    // is a little larger than the themed square at every DPI.
-    int checkBoxSize() const { return metric(SM_CXMENUCHECK); }
 
     // The least size that shows a control's caption or text uncut.
     form::Needed needed(form::Kind kind, std::wstring_view caption) const
     {
-        const int text = textWidth(caption);
-        const int edges = 2 * metric(SM_CXEDGE);
+        // A text box's and the status line's width do not depend on their text.
+        const bool widthFromText = kind != form::Kind::TextBox && kind != form::Kind::Status;
+        const int text = widthFromText ? textWidth(caption) : 0;
         switch (kind) {
         case form::Kind::Frame: // the caption stands in the top line, indented
-            return {text + 2 * averageCharWidth() + edges, 0};
+            return {text + 2 * averageCharWidth() + 2 * m_edge.cx, 0};
         case form::Kind::CheckBox: // the square, a gap, the caption and room for the focus rectangle
-            return {checkBoxSize() + averageCharWidth() + text + 2 * metric(SM_CXFOCUSBORDER),
-                    std::max(checkBoxSize(), textHeight())};
+            return {m_checkBox + averageCharWidth() + text + 2 * m_focusBorder, std::max(m_checkBox, textHeight())};
         case form::Kind::TextBox: // a line of text inside the sunken edge; no width of its own
-            return {0, textHeight() + 2 * metric(SM_CYEDGE)};
+            return {0, textHeight() + 2 * m_edge.cy};
         case form::Kind::Label:
             return {text, textHeight()};
         case form::Kind::Button:
-            return {text + 2 * averageCharWidth() + edges, textHeight() + 2 * metric(SM_CYEDGE)};
+            return {text + 2 * averageCharWidth() + 2 * m_edge.cx, textHeight() + 2 * m_edge.cy};
         case form::Kind::Status:
             return {0, textHeight()};
         }
@@ -183,14 +186,15 @@ public:
         for (wchar_t c = L'0'; c <= L'9'; ++c)
             digit = std::max(digit, textWidth({&c, 1}));
         const auto margins = static_cast<DWORD>(::SendMessageW(box, EM_GETMARGINS, 0, 0));
-        return textWidth(L"-") + 5 * digit + LOWORD(margins) + HIWORD(margins) + 2 * metric(SM_CXEDGE)
-            + 2 * metric(SM_CXBORDER);
+        return textWidth(L"-") + 5 * digit + LOWORD(margins) + HIWORD(margins) + 2 * m_edge.cx + 2 * m_border;
     }
 
 private:
-    HWND m_window;
     HDC m_dc;
-    UINT m_dpi;
+    SIZE m_edge;
+    int m_border;
+    int m_focusBorder;
+    int m_checkBox;
     HGDIOBJ m_previousFont = nullptr;
     TEXTMETRICW m_metrics{};
 };
@@ -223,26 +227,44 @@ Form1Window::Form1Window(HINSTANCE instance)
     : m_rightToLeft(userLanguageReadsRightToLeft())
 {
     registerClasses(instance, windowProcedure, canvasProcedure);
-    // Mirrored, the window lays out every child from its right edge, the
-    // canvas and its controls included; check boxes put their square right.
-    const DWORD exStyle = WS_EX_CONTROLPARENT | (m_rightToLeft ? WS_EX_LAYOUTRTL : 0);
-    m_window = ::CreateWindowExW(exStyle, kWindowClass, wide(form::kWindowTitle), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
-                                 this);
-    if (m_window == nullptr)
-        throwLastError("CreateWindowExW");
+    // Laid out before the window exists, for the DPI it will most likely
+    // have, so that it is created at its final size with every control in
+    // place: each window the system moves or sizes afterwards costs time
+    // (under Wine a round trip to its server). Checked once it exists.
+    const UINT expectedDpi = ::GetDpiForSystem();
+    m_font = createMessageFont(expectedDpi);
     try {
+        layOut(expectedDpi, m_font);
+        const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+        // Mirrored, the window lays out every child from its right edge, the
+        // canvas and its controls included; check boxes put their square right.
+        const DWORD exStyle = WS_EX_CONTROLPARENT | (m_rightToLeft ? WS_EX_LAYOUTRTL : 0);
+        RECT frame{0, 0, m_canvasSize.cx, m_canvasSize.cy};
+        ::AdjustWindowRectExForDpi(&frame, style, FALSE, exStyle, expectedDpi);
+        m_window = ::CreateWindowExW(exStyle, kWindowClass, wide(form::kWindowTitle), style, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                                     nullptr, instance, this);
+        if (m_window == nullptr)
+            throwLastError("CreateWindowExW");
         // Not WS_CLIPCHILDREN: a group box paints only its line and caption,
         // and the canvas must paint the background inside it.
-        m_canvas = ::CreateWindowExW(WS_EX_CONTROLPARENT, kCanvasClass, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                                     m_window, nullptr, instance, this);
+        m_canvas = ::CreateWindowExW(WS_EX_CONTROLPARENT, kCanvasClass, nullptr, WS_CHILD | WS_VISIBLE, 0, 0,
+                                     m_canvasSize.cx, m_canvasSize.cy, m_window, nullptr, instance, this);
         if (m_canvas == nullptr)
             throwLastError("CreateWindowExW");
-        applyDpi(::GetDpiForWindow(m_window), nullptr);
+        createControls(m_font);
+        // Another DPI where the system placed it (another monitor, or a
+        // scale changed since the session began): laid out anew.
+        if (const UINT dpi = ::GetDpiForWindow(m_window); dpi != expectedDpi)
+            applyDpi(dpi, nullptr);
+        else
+            fitWindow(nullptr);
         m_focus = m_controls.at(static_cast<std::size_t>(form::focusOrder().front()));
         ::SetFocus(m_focus);
     } catch (...) {
-        ::DestroyWindow(m_window);
+        if (m_window != nullptr)
+            ::DestroyWindow(m_window);
+        ::DeleteObject(std::exchange(m_font, nullptr));
         throw;
     }
 }
@@ -255,14 +277,43 @@ Form1Window::~Form1Window()
         ::DeleteObject(m_font);
 }
 
-// Created in the table's order, which is the tab order: each new child goes
-// below its siblings, and the dialog manager's Tab walks them top to bottom.
-// Each is created in its place and font, which spares moving it again.
+namespace {
+
+// The order the controls are created in. Each new child goes below its
+// siblings, the dialog manager's Tab walks them from top to bottom, and a
+// screen reader names an edit after the static just above it; so that
+// nothing needs moving afterwards: the table's order, which is the tab
+// order, but Label1 just before the frequency box, and the frames last, at
+// the bottom, so that they paint first and their contents over them.
+// Neither labels nor frames take the focus, so the tab order stays.
+std::vector<std::size_t> creationOrder()
+{
+    const auto controls = form::controls();
+    const auto label = static_cast<std::size_t>(form::find("Label1"));
+    const auto box = static_cast<std::size_t>(form::find("txtFrequency"));
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (i == box)
+            order.push_back(label);
+        if (i != label && controls[i].kind != form::Kind::Frame)
+            order.push_back(i);
+    }
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].kind == form::Kind::Frame)
+            order.push_back(i);
+    }
+    return order;
+}
+
+} // namespace
+
+// Each control is created in its place and font, which spares moving it.
 void Form1Window::createControls(HFONT font)
 {
     auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     const auto controls = form::controls();
-    for (std::size_t i = 0; i < controls.size(); ++i) {
+    std::vector<HWND> created(controls.size());
+    for (const std::size_t i : creationOrder()) {
         const form::Control &entry = controls[i];
         const NativeKind native = nativeKind(entry.kind);
         const RECT &place = m_places[i];
@@ -277,19 +328,9 @@ void Form1Window::createControls(HFONT font)
             ::SendMessageW(control, BM_SETCHECK, entry.initiallyChecked ? BST_CHECKED : BST_UNCHECKED, 0);
         if (entry.kind == form::Kind::TextBox)
             ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0); // 0: as long as the system allows, not 32767
-        m_controls.push_back(control);
+        created[i] = control;
     }
-    // The frames go to the bottom, so that they paint first and their
-    // contents over them; they take no focus, so the tab order stays.
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        if (controls[i].kind == form::Kind::Frame)
-            ::SetWindowPos(m_controls[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
-    // A screen reader names an edit after the static just before it in
-    // this order: the label goes before the frequency box, which keeps its
-    // place among the stops.
-    const auto box = static_cast<std::size_t>(form::find("txtFrequency"));
-    ::SetWindowPos(control("Label1"), m_controls.at(box - 1), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    m_controls = std::move(created);
 }
 
 // The button's tooltip names the file it writes.
@@ -312,31 +353,30 @@ void Form1Window::createTooltip()
     ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-// Lays the window out for a DPI: the message font at that DPI, every
-// control measured in it, the form's scale rule, then the window's size.
-// The first time, the controls are created in their places.
-void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
+// Lays the form out for a DPI in the message font at that DPI: every
+// control measured in it, the form's scale rule, and where each control
+// stands on the canvas.
+void Form1Window::layOut(UINT dpi, HFONT font)
 {
-    HFONT font = createMessageFont(dpi);
     const auto controls = form::controls();
     std::vector<form::Needed> needed;
     int frequencyWidth = 0;
-    try {
-        const Measure measure(m_canvas, font, dpi);
+    {
+        const Measure measure(font, dpi);
         for (const form::Control &entry : controls)
             needed.push_back(measure.needed(entry.kind, wide(entry.caption)));
         // The edit's margins depend on its font; before the controls exist,
-        // an edit of the same kind is asked.
+        // an edit of the same kind is asked, as a message-only window, which
+        // needs no parent and is never shown.
         HWND box = m_controls.empty() ? ::CreateWindowExW(nativeKind(form::Kind::TextBox).exStyle, WC_EDITW, nullptr,
-                                                          WS_CHILD, 0, 0, 0, 0, m_canvas, nullptr, nullptr, nullptr)
+                                                          WS_CHILD, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
                                       : control("txtFrequency");
+        if (box == nullptr)
+            throwLastError("CreateWindowExW");
         ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         frequencyWidth = measure.frequencyWidth(box);
         if (m_controls.empty())
             ::DestroyWindow(box);
-    } catch (...) {
-        ::DeleteObject(font);
-        throw;
     }
     const form::Layout layout = form::layOut(dpi / 1440.0, needed, frequencyWidth);
     m_pixelsPerTwip = layout.pixelsPerTwip;
@@ -356,17 +396,29 @@ void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
         }
         m_places.push_back({place.left, place.top, place.right(), place.bottom()});
     }
-    ::SetWindowPos(m_canvas, nullptr, 0, 0, m_canvasSize.cx, m_canvasSize.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Lays the window out anew for a DPI, or for the same DPI when the message
+// font changed: the font at that DPI, the layout, every control moved into
+// its new place and font, then the window's size.
+void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
+{
+    HFONT font = createMessageFont(dpi);
+    try {
+        layOut(dpi, font);
+    } catch (...) {
+        ::DeleteObject(font);
+        throw;
+    }
+    ::SetWindowPos(m_canvas, nullptr, 0, 0, m_canvasSize.cx, m_canvasSize.cy,
+                   SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
     HFONT previousFont = std::exchange(m_font, font);
-    if (m_controls.empty()) {
-        createControls(font);
-    } else {
-        for (std::size_t i = 0; i < controls.size(); ++i) {
-            const RECT &place = m_places[i];
-            ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            ::SetWindowPos(m_controls[i], nullptr, place.left, place.top, place.right - place.left,
-                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+    const auto controls = form::controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const RECT &place = m_places[i];
+        ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ::SetWindowPos(m_controls[i], nullptr, place.left, place.top, place.right - place.left,
+                       place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (previousFont != nullptr)
         ::DeleteObject(previousFont);
@@ -399,7 +451,10 @@ void Form1Window::fitWindow(const RECT *suggested)
                                 static_cast<int>(work.right) - width);
     const int top = std::clamp(static_cast<int>(current.top), static_cast<int>(work.top),
                                static_cast<int>(work.bottom) - height);
-    ::SetWindowPos(m_window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT now{};
+    ::GetWindowRect(m_window, &now);
+    if (now.left != left || now.top != top || now.right - now.left != width || now.bottom - now.top != height)
+        ::SetWindowPos(m_window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     updateScrollBars();
 }
 
@@ -432,7 +487,11 @@ void Form1Window::updateScrollBars()
             break;
     }
     m_updatingScrollBars = false;
-    ::SetWindowPos(m_canvas, nullptr, -m_scrolled.x, -m_scrolled.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Not yet while the window is being created, and only when it moved.
+    if (m_canvas != nullptr && (m_canvasAt.x != -m_scrolled.x || m_canvasAt.y != -m_scrolled.y)) {
+        m_canvasAt = {-m_scrolled.x, -m_scrolled.y};
+        ::SetWindowPos(m_canvas, nullptr, m_canvasAt.x, m_canvasAt.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 void Form1Window::scroll(int bar, int request)

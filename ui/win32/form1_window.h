@@ -54,6 +54,7 @@ private:
     static LRESULT CALLBACK canvasProcedure(HWND canvas, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+    void layOut(UINT dpi, HFONT font);
     void createControls(HFONT font);
     void createTooltip();
     void applyDpi(UINT dpi, const RECT *suggested);
@@ -82,6 +83,7 @@ private:
     bool m_rightToLeft = false;
     SIZE m_canvasSize{};
     POINT m_scrolled{}; // how far the canvas is scrolled, in pixels
+    POINT m_canvasAt{}; // where the canvas stands in the client area: -m_scrolled once placed
     bool m_updatingScrollBars = false;
     // The control that had the focus when the window was last deactivated.
     HWND m_focus = nullptr;
