@@ -32,9 +32,9 @@ namespace ornivex {
 //   Windows, whose byte-range locks are mandatory, a lock far beyond any
 //   data, so that readers are not refused), asked for without blocking and
 //   retried for at most 5 seconds, after which the error says another
-//   program holds the file locked and nothing was changed. Space is reserved first, or where it
-//   cannot be, the file first grows to its new length, so that a full disk
-//   fails before a byte changes. A crash or failure during the write can
+//   program holds the file locked and nothing was changed. Space is
+//   reserved first, or where it cannot be, the file first grows to its new
+//   length, so that a full disk fails before a byte changes. A crash or failure during the write can
 //   leave new bytes at the start and old ones after; the error then says so.
 // FIFOs and character devices are written through as they are, never
 // replaced, and never waited for without limit; a block device, directory or
