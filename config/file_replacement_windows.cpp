@@ -37,10 +37,15 @@ public:
 
     HANDLE get() const { return m_handle; }
     explicit operator bool() const { return m_handle != INVALID_HANDLE_VALUE; }
+    // Closing keeps the thread's last error: a handle replaced or dropped
+    // between a failed call and its report must not change what is reported.
     void close()
     {
-        if (m_handle != INVALID_HANDLE_VALUE)
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
             ::CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
+            ::SetLastError(error);
+        }
     }
 
 private:

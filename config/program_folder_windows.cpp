@@ -4,6 +4,7 @@
 #include "unicode_text.h"
 #include "windows_error.h"
 
+#include <algorithm>
 #include <string>
 
 #include <windows.h>
@@ -15,10 +16,10 @@ namespace ornivex {
 // another folder. Paths reach 32767 characters with the \\?\ prefix.
 std::filesystem::path ProgramFolder()
 {
-    constexpr DWORD kLongestPath = 32768;
+    constexpr std::size_t kLongestPath = 32768;
     std::wstring program(MAX_PATH, L'\0');
     DWORD error = ERROR_INSUFFICIENT_BUFFER;
-    while (program.size() <= kLongestPath) {
+    for (;;) {
         const auto size = static_cast<DWORD>(program.size());
         const DWORD length = ::GetModuleFileNameW(nullptr, program.data(), size);
         // A cut name fills the whole buffer (and sets no error before Vista).
@@ -34,7 +35,9 @@ std::filesystem::path ProgramFolder()
             error = ::GetLastError();
             break;
         }
-        program.resize(program.size() * 2);
+        if (program.size() == kLongestPath)
+            break;
+        program.resize(std::min(program.size() * 2, kLongestPath));
     }
     throw ConfigWriteError(static_cast<int>(error), fromAscii(kConfigFileName), WindowsErrorText(error),
                            u"This tool cannot tell which folder it was started from, so it writes the file nowhere "
