@@ -185,4 +185,11 @@ std::u16string confirmation(std::u16string_view writtenPath, std::u16string_view
     return u"Written: " + std::u16string(writtenPath) + u" at " + std::u16string(timeOfDay);
 }
 
+std::u16string commandDescription(std::optional<std::u16string_view> filePath)
+{
+    if (filePath)
+        return u"Writes " + std::u16string(*filePath);
+    return u"Writes " + fromAscii(kConfigFileName) + u" into this program's folder, which is unknown";
+}
+
 } // namespace ornivex::form

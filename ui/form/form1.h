@@ -9,6 +9,7 @@
 #include "config_file_writer.h"
 #include "option_catalogue.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -106,5 +107,9 @@ Rect mirrored(const Rect &place, int containerWidth);
 // What the window says after a successful press, for the given file and
 // time of day ("14:02:31").
 std::u16string confirmation(std::u16string_view writtenPath, std::u16string_view timeOfDay);
+
+// What the button's tooltip says it writes: the file's full path, or, where
+// the program's folder cannot be found, that it is unknown.
+std::u16string commandDescription(std::optional<std::u16string_view> filePath);
 
 } // namespace ornivex::form

@@ -1,6 +1,7 @@
 #include "error_report.h"
 
 #include "config_file_writer.h"
+#include "form1.h"
 #include "unicode_text.h"
 
 #include <QLabel>
@@ -28,8 +29,8 @@ void ErrorReport::show(QWidget *window, const ConfigWriteError &error)
 {
     const QString report = QString::fromStdU16String(error.report());
     const qsizetype firstLineEnd = report.indexOf(QLatin1String("\n\n"));
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("ORNIVEX_CONFIG - Error"), report.left(firstLineEnd),
-                    QMessageBox::Ok, window);
+    QMessageBox box(QMessageBox::Critical, QString::fromStdU16String(std::u16string(form::kReportTitle)),
+                    report.left(firstLineEnd), QMessageBox::Ok, window);
     box.setObjectName(QStringLiteral("errorReport"));
     box.setInformativeText(report.mid(firstLineEnd + 2));
     // Paths and user names are shown as they are named, even when they look

@@ -305,11 +305,11 @@ std::filesystem::path Form1::findOutputDirectory()
 {
     try {
         std::filesystem::path folder = outputDirectory();
-        setCommandDescription(QString::fromStdU16String(u"Writes " + pathForDisplay(folder / kConfigFileName)));
+        setCommandDescription(
+            QString::fromStdU16String(form::commandDescription(pathForDisplay(folder / kConfigFileName))));
         return folder;
     } catch (const ConfigWriteError &) {
-        setCommandDescription(
-            QStringLiteral("Writes %1 into this program's folder, which is unknown").arg(kConfigFileName));
+        setCommandDescription(QString::fromStdU16String(form::commandDescription(std::nullopt)));
         throw;
     }
 }

@@ -41,8 +41,9 @@ void showUnexpectedError(HWND window, bool rightToLeft, const std::exception &er
     try {
         show(window, rightToLeft, ConfigWriteError(0, fromAscii(kConfigFileName), fromUtf8(error.what())));
     } catch (...) { // out of memory for the text: a report without details
-        ::MessageBoxW(window, L"Error 0: the file could not be written.", L"ORNIVEX_CONFIG - Error",
-                      MB_OK | MB_ICONERROR);
+        // The title's view is of a string literal, so it ends in a null.
+        ::MessageBoxW(window, L"Error 0: the file could not be written.",
+                      reinterpret_cast<const wchar_t *>(form::kReportTitle.data()), MB_OK | MB_ICONERROR);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "program_folder.h"
 #include "unicode_text.h"
+#include "windows_error.h"
 
 #include <commctrl.h>
 
@@ -42,7 +43,9 @@ HMENU controlId(std::size_t position)
 
 [[noreturn]] void throwLastError(const char *what)
 {
-    throw std::runtime_error(std::string(what) + " failed with Windows error " + std::to_string(::GetLastError()));
+    const DWORD error = ::GetLastError();
+    throw std::runtime_error(std::string(what) + " failed with Windows error " + std::to_string(error) + ": "
+                             + toUtf8(WindowsErrorText(error)));
 }
 
 void registerClasses(HINSTANCE instance, WNDPROC window, WNDPROC canvas)
@@ -331,6 +334,7 @@ void Form1Window::createControls(HFONT font)
         created[i] = control;
     }
     m_controls = std::move(created);
+    m_button = control("Command1");
 }
 
 // The button's tooltip names the file it writes.
@@ -348,7 +352,7 @@ void Form1Window::createTooltip()
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS | (m_rightToLeft ? TTF_RTLREADING : 0);
     tool.hwnd = m_canvas;
-    tool.uId = reinterpret_cast<UINT_PTR>(control("Command1"));
+    tool.uId = reinterpret_cast<UINT_PTR>(m_button);
     tool.lpszText = m_tooltipText.data();
     ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
@@ -588,9 +592,9 @@ std::filesystem::path Form1Window::outputDirectory() const
 std::u16string Form1Window::commandDescription() const
 {
     try {
-        return u"Writes " + pathForDisplay(outputDirectory() / kConfigFileName);
+        return form::commandDescription(pathForDisplay(outputDirectory() / kConfigFileName));
     } catch (const ConfigWriteError &) {
-        return u"Writes " + fromAscii(kConfigFileName) + u" into this program's folder, which is unknown";
+        return form::commandDescription(std::nullopt);
     }
 }
 
@@ -622,7 +626,8 @@ bool Form1Window::handleDialogMessage(MSG &message)
         return false;
     // The dialog manager would send Enter to a default button, and this
     // window has none: Enter presses the button only when it has the focus.
-    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && message.hwnd == control("Command1")) {
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && message.hwnd == m_button
+        && m_button != nullptr) {
         createConfigFile();
         return true;
     }
@@ -670,7 +675,10 @@ LRESULT Form1Window::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         scroll(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
         return 0;
     case WM_MOUSEWHEEL: {
-        const int lines = GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
+        // Touchpads and smooth wheels send parts of a notch: they add up.
+        m_wheelDelta += GET_WHEEL_DELTA_WPARAM(wParam);
+        const int lines = m_wheelDelta / WHEEL_DELTA;
+        m_wheelDelta %= WHEEL_DELTA;
         for (int i = 0; i < std::abs(lines); ++i)
             scroll(SB_VERT, lines > 0 ? SB_LINEUP : SB_LINEDOWN);
         return 0;
@@ -721,8 +729,8 @@ LRESULT CALLBACK Form1Window::canvasProcedure(HWND canvas, UINT message, WPARAM 
         return ::SendMessageW(::GetParent(canvas), message, wParam, lParam);
     if (message == WM_SETCURSOR) {
         auto *self = reinterpret_cast<Form1Window *>(::GetWindowLongPtrW(canvas, GWLP_USERDATA));
-        if (self != nullptr && self->m_tooltip == nullptr && self->m_controls.size() == form::controls().size()
-            && reinterpret_cast<HWND>(wParam) == self->control("Command1")) {
+        if (self != nullptr && self->m_tooltip == nullptr && self->m_button != nullptr
+            && reinterpret_cast<HWND>(wParam) == self->m_button) {
             try {
                 self->createTooltip();
             } catch (...) { // no room for its text: the button works without it

@@ -73,6 +73,7 @@ private:
     HWND m_window = nullptr;
     HWND m_canvas = nullptr;
     HWND m_tooltip = nullptr;
+    HWND m_button = nullptr; // Command1, asked for on every message
     // One native control per entry of form::controls(), in the same order.
     std::vector<HWND> m_controls;
     // Where each control stands on the canvas, in pixels; before mirroring.
@@ -82,8 +83,9 @@ private:
     double m_pixelsPerTwip = 0;
     bool m_rightToLeft = false;
     SIZE m_canvasSize{};
-    POINT m_scrolled{}; // how far the canvas is scrolled, in pixels
-    POINT m_canvasAt{}; // where the canvas stands in the client area: -m_scrolled once placed
+    POINT m_scrolled{};   // how far the canvas is scrolled, in pixels
+    int m_wheelDelta = 0; // wheel turned but not yet scrolled, in WHEEL_DELTA parts
+    POINT m_canvasAt{};   // where the canvas stands in the client area: -m_scrolled once placed
     bool m_updatingScrollBars = false;
     // The control that had the focus when the window was last deactivated.
     HWND m_focus = nullptr;
