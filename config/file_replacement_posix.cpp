@@ -63,20 +63,6 @@ private:
     sigset_t m_previous{};
 };
 
-// 0 or the error of the first failing write.
-int writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written == 0 ? ENOSPC : errno;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
-
 // A file size limit would cut the file short; say so before anything changes.
 void checkSizeLimit(const Target &target, std::size_t size)
 {
@@ -404,7 +390,8 @@ bool replaceByRename(const Target &target, std::string_view content)
         if (const int error = takeOnIdentity(file.fd(), *earlier))
             return giveUp(error);
     }
-    if (const int error = writeAll(file.fd(), content))
+    std::size_t written = 0;
+    if (const int error = posix::writeAt(file.fd(), content, 0, written))
         return giveUp(error);
     if (earlier) {
         if (const int error = checkIdentity(file.fd(), *earlier))

@@ -103,7 +103,9 @@ std::u16string folderRefusesFiles(const Target &target)
 std::u16string sizeLimit(const Target &target, std::size_t size)
 {
     rlimit limit = {};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    // A limit the file fits under was not the cause: the file system was.
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && static_cast<rlim_t>(size) > limit.rlim_cur)
         return u"A file size limit of " + number(limit.rlim_cur) + u" bytes applies to this program (ulimit -f), and "
             + u"the file needs " + number(size) + u" bytes. Start the program without that limit.";
     return u"The file system that holds " + pathForDisplay(target.shownFolder()) + u" cannot hold a file of "
@@ -221,6 +223,41 @@ std::u16string adviceSocket(const Target &target)
     return pathForDisplay(target.name)
         + u" is a socket, through which programs talk to each other, not a file. Delete it so that a plain file can "
           u"be written.";
+}
+
+std::u16string adviceWalk(int error, int folder, const std::string &shownFolder, const std::string &shownEntry)
+{
+    struct stat info = {};
+    switch (error) {
+    case ENOENT:
+        return pathForDisplay(shownEntry)
+            + u" does not exist. Create that folder, or correct the symbolic link that leads there.";
+    case EACCES:
+        if (::fstat(folder, &info) != 0)
+            return {};
+        return thisUser() + u", may not look into the folder " + pathForDisplay(shownFolder) + u", which belongs to "
+            + userName(info.st_uid) + u". Have " + whoCanChange(info.st_uid)
+            + u" let that user in (chmod o+x, or a group or ACL that allows it).";
+    case ELOOP:
+        return u"The symbolic links on the way to the file lead in a circle, or more than 40 deep. Correct them.";
+    case ENOTDIR:
+        return pathForDisplay(shownEntry)
+            + u" is a file where a folder is needed on the way to the file. Move it away.";
+    default:
+        return {};
+    }
+}
+
+std::u16string adviceManyNamesInASharedFolder(const std::u16string &name, const std::string &shownFolder)
+{
+    return name + u" in " + pathForDisplay(shownFolder)
+        + u", a folder every user may write to, has more than one name: another user may have linked it to a file "
+          u"of yours, which writing it would overwrite. Delete it, or install the program into a folder of its own.";
+}
+
+std::u16string adviceFolderInTheWay(const std::u16string &name)
+{
+    return u"A folder named " + name + u" stands where the file belongs. Move or rename that folder.";
 }
 
 std::u16string adviceReplacedMeanwhile(const Target &target)

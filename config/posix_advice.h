@@ -33,6 +33,14 @@ std::u16string adviceHeld(const Target &target, int seconds);
 // A FIFO or character device that stopped taking bytes, or failed, after
 // `sent` of `size`.
 std::u16string adviceStalled(int error, const Target &target, std::size_t sent, std::size_t size, int seconds);
+// Why walking the path stopped at the entry `shownEntry` in the folder
+// `folder` (named `shownFolder`) with `error`; empty when the number says
+// it all.
+std::u16string adviceWalk(int error, int folder, const std::string &shownFolder, const std::string &shownEntry);
+// In a sticky folder every user may write to, a regular file with more
+// than one name.
+std::u16string adviceManyNamesInASharedFolder(const std::u16string &name, const std::string &shownFolder);
+std::u16string adviceFolderInTheWay(const std::u16string &name);
 std::u16string adviceBlockDevice(const Target &target);
 std::u16string adviceSocket(const Target &target);
 std::u16string adviceReplacedMeanwhile(const Target &target);

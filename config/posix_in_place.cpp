@@ -41,23 +41,6 @@ bool waitUntil(Clock::time_point deadline, int fd = -1)
     return true;
 }
 
-// Writes `bytes` at `offset`, counting in `written` what got there. 0 or the
-// error of the first failing write.
-int writeAt(int fd, std::string_view bytes, off_t offset, std::size_t &written)
-{
-    written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
-                                       offset + static_cast<off_t>(written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return count == 0 ? ENOSPC : errno;
-        written += static_cast<std::size_t>(count);
-    }
-    return 0;
-}
-
 UniqueFd openForWriting(const Target &target, Clock::time_point deadline, std::size_t size)
 {
     while (true) {
@@ -145,6 +128,21 @@ void overwrite(const Target &target, int fd, off_t oldSize, std::string_view con
 }
 
 } // namespace
+
+int writeAt(int fd, std::string_view bytes, off_t offset, std::size_t &written)
+{
+    written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
+                                       offset + static_cast<off_t>(written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0 ? ENOSPC : errno;
+        written += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
 
 void writeInPlace(const Target &target, std::string_view content)
 {

@@ -4,7 +4,10 @@
 // file that a new one cannot stand in for, and FIFOs and character devices,
 // which are written through as they are.
 
+#include <cstddef>
 #include <string_view>
+
+#include <sys/types.h>
 
 namespace ornivex::posix {
 
@@ -19,5 +22,10 @@ void writeInPlace(const Target &target, std::string_view content);
 // reader or device that takes nothing for a few seconds ends the write with
 // an error, never the window's responsiveness. Throws ConfigWriteError.
 void writeThrough(const Target &target, std::string_view content);
+
+// Writes `bytes` at `offset`, counting in `written` what got there. 0 or the
+// error of the first failing write; a write that takes nothing counts as a
+// full disk.
+int writeAt(int fd, std::string_view bytes, off_t offset, std::size_t &written);
 
 } // namespace ornivex::posix

@@ -54,11 +54,7 @@ void refuseStranger(int folder, const struct stat &entry, const std::string &par
         fail(EACCES, shownPath, adviceStranger(pathForDisplay(part), kind, entry.st_uid, *shared, shownFolder));
     }
     if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
-        fail(EACCES, shownPath,
-             pathForDisplay(part) + u" in " + pathForDisplay(shownFolder)
-                 + u", a folder every user may write to, has more than one name: another user may have linked it "
-                   u"to a file of yours, which writing it would overwrite. Delete it, or install the program into a "
-                   u"folder of its own.");
+        fail(EACCES, shownPath, adviceManyNamesInASharedFolder(pathForDisplay(part), shownFolder));
 }
 
 // Puts the names of a path in front of the names still to walk.
@@ -82,31 +78,6 @@ UniqueFd openFolder(int at, const char *path, const std::string &shownPath)
     if (!folder)
         fail(errno, shownPath);
     return folder;
-}
-
-// Why the walk stopped at `part` in the folder `shown`.
-std::u16string walkAdvice(int error, int folder, const std::string &shown, const std::string &part)
-{
-    struct stat info = {};
-    switch (error) {
-    case ENOENT:
-        return pathForDisplay(joinPath(shown, part))
-            + u" does not exist. Create that folder, or correct the symbolic link that leads there.";
-    case EACCES:
-        if (::fstat(folder, &info) != 0)
-            return {};
-        return userName(::geteuid()) + u", the user this program runs as, may not look into the folder "
-            + pathForDisplay(shown) + u", which belongs to " + userName(info.st_uid) + u". Have "
-            + (info.st_uid == 0 ? u"an administrator" : userName(info.st_uid) + u" or an administrator")
-            + u" let that user in (chmod o+x, or a group or ACL that allows it).";
-    case ELOOP:
-        return u"The symbolic links on the way to the file lead in a circle, or more than 40 deep. Correct them.";
-    case ENOTDIR:
-        return pathForDisplay(joinPath(shown, part))
-            + u" is a file where a folder is needed on the way to the file. Move it away.";
-    default:
-        return {};
-    }
 }
 
 } // namespace
@@ -158,16 +129,18 @@ Target findTarget(const std::string &directory, std::string_view name)
             if (errno == ENOENT && last)
                 return {std::move(folder), part, shownHere(), std::nullopt};
             const int error = errno;
-            fail(error, shownHere(), walkAdvice(error, folder.get(), shown, part));
+            fail(error, shownHere(), adviceWalk(error, folder.get(), shown, joinPath(shown, part)));
         }
         if (S_ISLNK(info.st_mode)) {
             if (++links > kMaxLinks)
-                fail(ELOOP, shownHere(), walkAdvice(ELOOP, folder.get(), shown, part));
+                fail(ELOOP, shownHere(), adviceWalk(ELOOP, folder.get(), shown, joinPath(shown, part)));
             refuseStranger(folder.get(), info, part, shown, shownHere());
             std::string target(PATH_MAX, '\0');
             const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
-            if (length < 0 || length == static_cast<ssize_t>(target.size()))
-                fail(length < 0 ? errno : ENAMETOOLONG, shownHere());
+            if (length < 0 || length == static_cast<ssize_t>(target.size())) {
+                const int error = length < 0 ? errno : ENAMETOOLONG;
+                fail(error, shownHere());
+            }
             target.resize(static_cast<std::size_t>(length));
             if (target.empty())
                 fail(ENOENT, shownHere());
@@ -180,9 +153,7 @@ Target findTarget(const std::string &directory, std::string_view name)
         }
         if (last) {
             if (part == "." || part == ".." || S_ISDIR(info.st_mode))
-                fail(EISDIR, shownHere(),
-                     u"A folder named " + pathForDisplay(part)
-                         + u" stands where the file belongs. Move or rename that folder.");
+                fail(EISDIR, shownHere(), adviceFolderInTheWay(pathForDisplay(part)));
             if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))
                 refuseStranger(folder.get(), info, part, shown, shownHere());
             return {std::move(folder), part, shownHere(), info};
@@ -190,7 +161,7 @@ Target findTarget(const std::string &directory, std::string_view name)
         UniqueFd next(::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
             const int error = errno;
-            fail(error, shownHere(), walkAdvice(error, folder.get(), shown, part));
+            fail(error, shownHere(), adviceWalk(error, folder.get(), shown, joinPath(shown, part)));
         }
         folder = std::move(next);
         shown = joinPath(shown, part);

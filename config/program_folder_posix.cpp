@@ -34,10 +34,12 @@ std::filesystem::path ProgramFolder()
                       u"The path of the program's folder is longer than the system can name (PATH_MAX, "
                           + fromAscii(std::to_string(PATH_MAX))
                           + u" bytes). Move the program into a folder with a shorter path and start it from there.");
-    if (length < 0 && ::access("/proc/self", F_OK) != 0)
-        folderUnknown(errno,
+    if (length < 0 && ::access("/proc/self", F_OK) != 0) {
+        const int error = errno;
+        folderUnknown(error,
                       u"The system's /proc is not mounted, and only /proc tells which file this program was started "
                       u"from. Mount it (mount -t proc proc /proc), or start the program where /proc is available.");
+    }
     struct stat running = {};
     struct stat named = {};
     const std::filesystem::path program(
