@@ -12,7 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind xdotool xclip util-linux
+ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libxcb1-dev xvfb xauth valgrind xdotool xclip util-linux \
+    "${WINDOWS_PACKAGES[@]}"
 
 build='build-bench'
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORNIVEX_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
@@ -190,7 +191,6 @@ done <"$results/loaded_window.txt"
 # with as many controls of each kind as Form1 has: under Wine every child
 # window costs a round trip to the wineserver, so this tells how much of the
 # figures is the number of controls and how much the program.
-ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}" wine64 wine
 source scripts/wine_session.sh
 trap 'wine_session_close; cleanup' EXIT
 windows_build=build-windows-bench
@@ -207,15 +207,12 @@ chmod -R a+rwX "$windows_programs"
 # becomes the Windows program, in the same process.
 # wine_script <name> <program> [argument]
 wine_script() {
+    wine_session_user_command
     {
         echo '#!/bin/sh'
-        if [ "$(id -u)" -eq 0 ]; then
-            printf 'exec env HOME=%q WINEPREFIX=%q USER=nobody LOGNAME=nobody ' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX"
-            printf 'setpriv --reuid=nobody --regid=nogroup --clear-groups -- '
-        else
-            printf 'exec env HOME=%q WINEPREFIX=%q ' "$ORNIVEX_WINE_SESSION/home" "$WINEPREFIX"
-        fi
-        printf 'wine %q %s\n' "$windows_programs/$2.exe" "${3:-}"
+        printf 'exec'
+        printf ' %q' "${wine_session_user[@]}" wine "$windows_programs/$2.exe" ${3:+"$3"}
+        echo
     } >"$windows_programs/$1.sh"
     chmod +x "$windows_programs/$1.sh"
 }
@@ -227,7 +224,8 @@ echo "Timing the Windows program under Wine: start to window and write..."
 # wine_starts <name> <program> <floor>: start and memory pairs into <name>.txt
 wine_starts() {
     "${on_program_core[@]}" "$build/bench/window_start_bench" 101 9 "$work/cwd" "$results/$1_programs.log" \
-        "$windows_programs/$2.sh" "$windows_programs/$3.sh" >"$results/$1.txt" 2>"$results/$1_runs.log"
+        "$windows_programs/$2.sh" "$windows_programs/$3.sh" >"$results/$1.txt" 2>"$results/$1_runs.log" \
+        || { tail -n 5 "$results/$1_runs.log" >&2; exit 1; }
 }
 wine_starts wine_window ornivex-config win32_minimal_window
 wine_starts wine_window_form1_floor ornivex-config win32_form1_floor
@@ -240,7 +238,7 @@ wine_memory_form1_floor=$(figure_pairs rss_kib wine_window_form1_floor)
 floors_start=$(figure_pairs start_ms wine_floors)
 floors_memory=$(figure_pairs rss_kib wine_floors)
 # The scratch folder lies under the build folder, on the checkout's disk.
-wine_session_run wine "$windows_programs/win32_write_bench.exe" "Z:${windows_programs//\//\\}\\scratch" 201 \
+wine_session_run wine "$windows_programs/win32_write_bench.exe" "$(windows_path "$windows_programs/scratch")" 201 \
     >"$results/wine_write.txt" 2>"$results/wine_write.log" || { cat "$results/wine_write.log" >&2; exit 1; }
 wine_write=$(awk '$1 == "write_us" { print $2, $3 }' "$results/wine_write.txt" | tail -n +2 | paired)
 

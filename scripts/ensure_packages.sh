@@ -33,13 +33,11 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland l
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
                xvfb xauth xdotool util-linux weston
                dbus at-spi2-core gir1.2-atspi-2.0 python3-gi e2fsprogs xfsprogs)
-# What the Windows cross build and its tests under Wine need: MinGW-w64 with
-# posix threads, Wine (wine64 runs the programs, wine gives the command) and
-# Wine's own fonts for the windows it draws.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine fonts-wine)
 # What ./build-windows.sh needs: CMake, Ninja and MinGW-w64 with posix threads.
 WINDOWS_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
-# What the Win32 window's tests under Wine need on top: an X server, xdotool
-# to type, and the locale sources from which they define a Hebrew locale for
-# the right-to-left run (the dialog font, DejaVu Sans here, is in BUILD_PACKAGES).
-WIN32_WINDOW_TEST_PACKAGES=(xvfb xauth xdotool locales)
+# What running the Windows programs under Wine needs on top: Wine (wine64
+# runs the programs, wine gives the command), Wine's own fonts for the
+# windows it draws, and the locale sources from which the window's tests
+# define a Hebrew locale for the right-to-left run. The X server and xdotool
+# are in TEST_PACKAGES, the dialog font (DejaVu Sans here) in BUILD_PACKAGES.
+WINDOWS_PACKAGES=("${WINDOWS_BUILD_PACKAGES[@]}" wine64 wine fonts-wine locales)

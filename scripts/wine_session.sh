@@ -4,6 +4,9 @@
 #   wine_session_open <folder>   creates the session's prefix if missing and
 #                                starts its wineserver; exports the session
 #   wine_session_run <command>   runs a command as the session's user
+#   wine_session_user_command    sets the array wine_session_user to what
+#                                runs a command so (env, and setpriv as root)
+#   windows_path <path>          the Linux path as Wine names it, through Z:
 #   wine_session_close           stops the wineserver and waits for its end
 #
 # Wine runs as the unprivileged user "nobody" when called by root: under
@@ -45,16 +48,20 @@ wine_session_open() {
         || { cat "$folder/wineboot.log" >&2; return 1; }
 }
 
-wine_session_run() {
+wine_session_user_command() {
     [ -n "${ORNIVEX_WINE_SESSION:-}" ] || { echo "no Wine session is open (wine_session_open)" >&2; return 1; }
-    local environment=(HOME="$ORNIVEX_WINE_SESSION/home" WINEPREFIX="$WINEPREFIX")
+    wine_session_user=(env HOME="$ORNIVEX_WINE_SESSION/home" WINEPREFIX="$WINEPREFIX")
     if [ "$(id -u)" -eq 0 ]; then
-        env "${environment[@]}" USER=nobody LOGNAME=nobody \
-            setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"
-    else
-        env "${environment[@]}" "$@"
+        wine_session_user+=(USER=nobody LOGNAME=nobody setpriv --reuid=nobody --regid=nogroup --clear-groups --)
     fi
 }
+
+wine_session_run() {
+    wine_session_user_command || return 1
+    "${wine_session_user[@]}" "$@"
+}
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 wine_session_close() {
     [ -n "${ORNIVEX_WINE_SESSION:-}" ] || return 0

@@ -32,8 +32,6 @@ windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
 one_window_named() { [ "$(windows_named "$1" | wc -l)" -eq 1 ]; }
 press() { xdotool key --clearmodifiers --delay 30 "$@"; }
 tabs() { press $(printf 'Tab %.0s' $(seq "$1")); }
-# Wine names a Linux path through drive Z:.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 chmod 755 "$work"
 start_private_xvfb "$work" || fail "no X server"
