@@ -4,7 +4,7 @@
 // - without arguments, one control of each kind the program shows, placed by
 //   hand;
 // - with the argument "form1", as many controls of each kind as Form1 has (4
-//   group boxes, 25 check boxes, 11 edits, 2 statics, 1 button), in a plain
+//   group boxes, 25 check boxes, 11 edits, 1 static, 1 button), in a plain
 //   grid and a window as large as the grid, without measuring or layout. It
 //   tells how much of the program's start is the number of its controls,
 //   which under Wine cost a round trip to the wineserver each.
@@ -45,7 +45,7 @@ const Kind kForm1Kinds[] = {
     {WC_BUTTONW, L"Group box", BS_GROUPBOX, 0, 4},
     {WC_BUTTONW, L"Check box", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 25},
     {WC_EDITW, L"Line edit", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 11},
-    {WC_STATICW, L"Label", SS_LEFT, 0, 2},
+    {WC_STATICW, L"Label", SS_LEFT, 0, 1},
     {WC_BUTTONW, L"Push button", BS_PUSHBUTTON | WS_TABSTOP, 0, 1},
 };
 

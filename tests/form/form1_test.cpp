@@ -101,9 +101,23 @@ TEST(Form1, FocusVisitsTheControlsThatTakeIt)
 {
     const std::vector<int> order = form::focusOrder();
     ASSERT_EQ(order.size(), 37U);
+    EXPECT_EQ(form::controls().size(), 42U); // tab indices 0 to 41
     EXPECT_EQ(form::controls()[static_cast<std::size_t>(order.front())].objectName(), "chkWeapon_0");
     EXPECT_EQ(form::controls()[static_cast<std::size_t>(order.back())].objectName(), "Command1");
     EXPECT_THROW(form::layOut(1.0 / 15, {}, 0), std::invalid_argument);
+}
+
+// A paste shows in a box what the file will hold: one space per line break.
+TEST(Form1, PastedLineBreaksBecomeOneSpaceEach)
+{
+    const std::pair<std::u16string, std::u16string> kPastes[] = {
+        {u"line one\nline two\r\nthree", u"line one line two three"},
+        {u"a\rb\n\nc\r\n", u"a b  c "},
+        {u"\r\r\n\n", u"   "},
+        {u"no break", u"no break"},
+    };
+    for (const auto &[pasted, shown] : kPastes)
+        EXPECT_EQ(form::pastedText(pasted), shown);
 }
 
 } // namespace

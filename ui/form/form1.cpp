@@ -79,7 +79,6 @@ std::vector<Control> buildControls()
            Holds::Frequency);
     single("Label1", Kind::Label, frame4, kFrequencyLabel, fromAscii(OptionCatalogue::kFrequencyLabel));
     single("Command1", Kind::Button, -1, {6660, 6120, 1515, 315}, u"Create Config File");
-    single("lblStatus", Kind::Status, -1, {60, 6150, 6540, 255}, {});
     return table;
 }
 
@@ -180,9 +179,16 @@ Rect mirrored(const Rect &place, int containerWidth)
     return {containerWidth - place.right(), place.top, place.width, place.height};
 }
 
-std::u16string confirmation(std::u16string_view writtenPath, std::u16string_view timeOfDay)
+std::u16string pastedText(std::u16string_view text)
 {
-    return u"Written: " + std::u16string(writtenPath) + u" at " + std::u16string(timeOfDay);
+    std::u16string line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        line += text[i] == u'\r' || text[i] == u'\n' ? u' ' : text[i];
+    }
+    return line;
 }
 
 std::u16string commandDescription(std::optional<std::u16string_view> filePath)

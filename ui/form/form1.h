@@ -35,9 +35,7 @@ struct Rect {
 // The window's client area, in twips.
 inline constexpr Rect kClientArea{0, 0, 8265, 6510};
 
-// Status is a line of text that is empty at start and, after a press, says
-// what was written; like a label it never takes the focus.
-enum class Kind { Frame, CheckBox, TextBox, Label, Button, Status };
+enum class Kind { Frame, CheckBox, TextBox, Label, Button };
 
 // What a control holds for the configuration file.
 enum class Holds { Nothing, Flag, Frequency, Message };
@@ -56,13 +54,12 @@ struct Control {
 
     // "chkWeapon_3" for an array's member, else the name itself.
     std::string objectName() const;
-    bool takesFocus() const { return kind != Kind::Frame && kind != Kind::Label && kind != Kind::Status; }
+    bool takesFocus() const { return kind != Kind::Frame && kind != Kind::Label; }
 };
 
 // Every control, in tab-index order: Frame1 and the weapons, Frame2 and the
 // grenades, Frame3 and the messages, Frame4, the settings, the frequency box
-// and its label, Command1, and the status line lblStatus in the free row to
-// the button's left. A frame comes before what it contains.
+// and its label, and Command1. A frame comes before what it contains.
 std::span<const Control> controls();
 
 // The position in controls() of the control with that object name, or -1.
@@ -104,9 +101,9 @@ Layout layOut(double basePixelsPerTwip, std::span<const Needed> needed, int freq
 // A place mirrored in a container of the given width, for right to left.
 Rect mirrored(const Rect &place, int containerWidth);
 
-// What the window says after a successful press, for the given file and
-// time of day ("14:02:31").
-std::u16string confirmation(std::u16string_view writtenPath, std::u16string_view timeOfDay);
+// A text pasted into a one-line box as the box should hold it: every line
+// break (CR LF, CR or LF) becomes one space, and nothing after it is lost.
+std::u16string pastedText(std::u16string_view text);
 
 // What the button's tooltip says it writes: the file's full path, or, where
 // the program's folder cannot be found, that it is unknown.

@@ -3,7 +3,6 @@
 #include "error_report.h"
 #include "form1.h"
 #include "program_folder.h"
-#include "status_line.h"
 #include "unicode_text.h"
 
 #include <QCheckBox>
@@ -21,7 +20,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
-#include <QTime>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -74,6 +73,15 @@ int widestFrequencyWidth(QLineEdit *box)
     option.initFrom(box);
     option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
     return box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, 0), box).width();
+}
+
+// Qt shows a tooltip as rich text when it looks like HTML. A folder named
+// "<img src=...>" must show as it is named, so such a text is escaped.
+QString plainToolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped());
 }
 
 // The command's button. Enter and keypad Enter press it as Space does, down
@@ -185,9 +193,6 @@ QWidget *Form1::createControl(int position)
     case form::Kind::Button:
         widget = new CommandButton(caption, container);
         break;
-    case form::Kind::Status:
-        widget = m_status = new StatusLine(container);
-        break;
     }
     widget->setObjectName(QString::fromStdString(entry.objectName()));
     return widget;
@@ -285,18 +290,11 @@ ConfigSnapshot Form1::gatherSnapshot() const
     return snapshot;
 }
 
-// The command: gathers the window's state and writes the file, then says so
-// in the status line. It handles no error itself; the error report shows
-// what goes wrong. An earlier confirmation goes first, so that it never
-// stands beside the report of a failed press.
+// The command: gathers the window's state and writes the file. Success
+// shows nothing; the error report shows what goes wrong.
 void Form1::createConfigFile()
 {
-    m_status->clearMessage();
-    const std::filesystem::path folder = findOutputDirectory();
-    WriteConfigFile(gatherSnapshot(), folder);
-    const std::u16string time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdU16String();
-    m_status->showMessage(
-        QString::fromStdU16String(form::confirmation(pathForDisplay(folder / kConfigFileName), time)));
+    WriteConfigFile(gatherSnapshot(), findOutputDirectory());
 }
 
 // The folder may have been renamed since the last look, so the command's

@@ -10,8 +10,6 @@
 
 namespace ornivex {
 
-class StatusLine;
-
 // The program's only window: one Qt control per entry of the form's table,
 // and the "Create Config File" command that writes the file next to the
 // executable.
@@ -50,7 +48,6 @@ private:
     // The controls stand on a canvas of the client area's size, which
     // scrolls when large text makes it larger than the screen.
     QWidget *m_canvas = nullptr;
-    StatusLine *m_status = nullptr; // lblStatus
     double m_pixelsPerTwip = 1.0 / 15;
     std::filesystem::path m_outputDirectory; // empty: the program's folder
 };

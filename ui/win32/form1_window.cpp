@@ -9,7 +9,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -73,7 +72,7 @@ struct NativeKind {
 
 // Every control that takes the focus is a tab stop and a group of its own:
 // Tab and Shift+Tab move through them, the arrow keys move nowhere. The
-// static controls show '&' as it is, since the status line shows a path.
+// label shows '&' as it is.
 NativeKind nativeKind(form::Kind kind)
 {
     constexpr DWORD stop = WS_TABSTOP | WS_GROUP;
@@ -88,9 +87,6 @@ NativeKind nativeKind(form::Kind kind)
         return {WC_STATICW, SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0};
     case form::Kind::Button:
         return {WC_BUTTONW, BS_PUSHBUTTON | BS_NOTIFY | stop, 0};
-    case form::Kind::Status:
-        // A long path gives up its middle, keeping the file's name and the time.
-        return {WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS | SS_CENTERIMAGE, 0};
     }
     throw std::logic_error("unknown kind of control");
 }
@@ -161,9 +157,8 @@ public:
     // The least size that shows a control's caption or text uncut.
     form::Needed needed(form::Kind kind, std::wstring_view caption) const
     {
-        // A text box's and the status line's width do not depend on their text.
-        const bool widthFromText = kind != form::Kind::TextBox && kind != form::Kind::Status;
-        const int text = widthFromText ? textWidth(caption) : 0;
+        // A text box's width does not depend on its text.
+        const int text = kind != form::Kind::TextBox ? textWidth(caption) : 0;
         switch (kind) {
         case form::Kind::Frame: // the caption stands in the top line, indented
             return {text + 2 * averageCharWidth() + 2 * m_edge.cx, 0};
@@ -175,8 +170,6 @@ public:
             return {text, textHeight()};
         case form::Kind::Button:
             return {text + 2 * averageCharWidth() + 2 * m_edge.cx, textHeight() + 2 * m_edge.cy};
-        case form::Kind::Status:
-            return {0, textHeight()};
         }
         return {};
     }
@@ -201,15 +194,6 @@ private:
     HGDIOBJ m_previousFont = nullptr;
     TEXTMETRICW m_metrics{};
 };
-
-std::u16string timeOfDay()
-{
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    wchar_t text[16];
-    std::swprintf(text, std::size(text), L"%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
-    return fromWide(text);
-}
 
 } // namespace
 
@@ -598,26 +582,12 @@ std::u16string Form1Window::commandDescription() const
     }
 }
 
-// The status line says what was written. A screen reader learns of the new
-// text from the name change of the static control (its accessible name is
-// its text), as it does for any static that changes while it is on screen.
-void Form1Window::setStatus(const std::u16string &text) const
-{
-    HWND status = control("lblStatus");
-    ::SetWindowTextW(status, wide(text));
-    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, status, OBJID_CLIENT, CHILDID_SELF);
-}
-
 // The command handles no error itself beyond showing it: the report names
-// the failure, and the window keeps every edit for the retry.
+// the failure, and the window keeps every edit for the retry. Success shows
+// nothing.
 void Form1Window::createConfigFile()
 {
-    runCommand(m_window, m_rightToLeft, [this] {
-        setStatus({});
-        const std::filesystem::path folder = outputDirectory();
-        WriteConfigFile(gatherSnapshot(), folder);
-        setStatus(form::confirmation(pathForDisplay(folder / kConfigFileName), timeOfDay()));
-    });
+    runCommand(m_window, m_rightToLeft, [this] { WriteConfigFile(gatherSnapshot(), outputDirectory()); });
 }
 
 bool Form1Window::handleDialogMessage(MSG &message)

@@ -62,10 +62,9 @@ private:
     void updateScrollBars();
     void scroll(int bar, int request);
     void scrollIntoView(HWND control);
-    void setStatus(const std::u16string &text) const;
 
-    // The command: gathers the window's state, writes the file and says so,
-    // or shows the error report.
+    // The command: gathers the window's state and writes the file, or shows
+    // the error report.
     void createConfigFile();
     std::filesystem::path outputDirectory() const;
     std::u16string commandDescription() const;
