@@ -1,7 +1,7 @@
-#include "posix_in_place.h"
+#include "in_place.h"
 
-#include "posix_advice.h"
-#include "posix_target.h"
+#include "advice.h"
+#include "target.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "file_replacement.h"
 
-#include "posix_advice.h"
-#include "posix_in_place.h"
-#include "posix_target.h"
+#include "advice.h"
+#include "in_place.h"
+#include "target.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "posix_target.h"
+#include "target.h"
 
-#include "posix_advice.h"
+#include "advice.h"
 #include "unicode_text.h"
 
 #include <algorithm>

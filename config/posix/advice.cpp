@@ -1,7 +1,7 @@
-#include "posix_advice.h"
+#include "advice.h"
 
 #include "config_write_error.h"
-#include "posix_target.h"
+#include "target.h"
 #include "unicode_text.h"
 
 #include <array>
