@@ -179,6 +179,15 @@ Rect mirrored(const Rect &place, int containerWidth)
     return {containerWidth - place.right(), place.top, place.width, place.height};
 }
 
+std::u16string accessibleName(const Control &control)
+{
+    if (control.holds == Holds::Message)
+        return u"Message " + fromAscii(std::to_string(control.index));
+    if (control.holds == Holds::Frequency)
+        return table()[static_cast<std::size_t>(find("Label1"))].caption;
+    return control.caption;
+}
+
 std::u16string pastedText(std::u16string_view text)
 {
     std::u16string line;

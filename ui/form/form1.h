@@ -101,6 +101,12 @@ Layout layOut(double basePixelsPerTwip, std::span<const Needed> needed, int freq
 // A place mirrored in a container of the given width, for right to left.
 Rect mirrored(const Rect &place, int containerWidth);
 
+// What a screen reader calls a control that takes the focus, the same in
+// every window: a check box or the button by its caption, a message box
+// "Message 0" to "Message 9" after its line in the file, the frequency box by
+// its label.
+std::u16string accessibleName(const Control &control);
+
 // A text pasted into a one-line box as the box should hold it: every line
 // break (CR LF, CR or LF) becomes one space, and nothing after it is lost.
 std::u16string pastedText(std::u16string_view text);

@@ -177,10 +177,7 @@ QWidget *Form1::createControl(int position)
         // QLineEdit stops at 32767 characters by default; a text box has no limit.
         edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setCursorPosition(0);
-        if (entry.holds == form::Holds::Message)
-            edit->setAccessibleName(QStringLiteral("Message %1").arg(entry.index));
-        else
-            edit->setAccessibleName(qtText(form::controls()[static_cast<std::size_t>(form::find("Label1"))].caption));
+        edit->setAccessibleName(qtText(form::accessibleName(entry)));
         widget = edit;
         break;
     }
