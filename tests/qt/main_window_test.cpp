@@ -32,6 +32,9 @@ const QByteArray kInitialFile = readFile(QStringLiteral(ORNIVEX_TEST_DATA "/init
 // The file after editWindow() below; the end-to-end test makes the same edits.
 const QByteArray kEditedFile = readFile(QStringLiteral(ORNIVEX_TEST_DATA "/operator_edits.golden"));
 
+constexpr int kBar = 10000;
+const QSize kAsStarted;
+
 QString name(const char *array, int index)
 {
     return QLatin1String(array) + '_' + QString::number(index);
@@ -126,18 +129,33 @@ private slots:
     {
         QTest::addColumn<Qt::LayoutDirection>("direction");
         QTest::addColumn<int>("textPercent");
-        QTest::newRow("left to right") << Qt::LeftToRight << 100;
-        QTest::newRow("right to left") << Qt::RightToLeft << 100;
-        QTest::newRow("large text, larger than the screen") << Qt::LeftToRight << 200;
-        QTest::newRow("large text, right to left") << Qt::RightToLeft << 200;
+        // How the window is resized from the layout's size, once it has been
+        // smaller; kBar stands for a scroll bar's breadth, kAsStarted for no resize.
+        QTest::addColumn<QSize>("resizedBy");
+        QTest::addColumn<bool>("horizontalBar");
+        QTest::addColumn<bool>("verticalBar");
+        const Qt::LayoutDirection ltr = Qt::LeftToRight;
+        const Qt::LayoutDirection rtl = Qt::RightToLeft;
+        QTest::newRow("left to right") << ltr << 100 << QSize(0, 0) << false << false;
+        QTest::newRow("right to left") << rtl << 100 << QSize(0, 0) << false << false;
+        QTest::newRow("large text, larger than the screen") << ltr << 200 << kAsStarted << true << true;
+        QTest::newRow("large text, right to left") << rtl << 200 << kAsStarted << true << true;
+        QTest::newRow("narrower") << ltr << 100 << QSize(-40, kBar) << true << false;
+        QTest::newRow("lower, right to left") << rtl << 100 << QSize(kBar, -40) << false << true;
+        QTest::newRow("narrower and lower, right to left") << rtl << 100 << QSize(-40, -40) << true << true;
+        QTest::newRow("a pixel narrower, so its bar makes it lower") << ltr << 100 << QSize(-1, 0) << true << true;
     }
 
     // In both directions, at the default text size (which fits the 1280x1024
-    // offscreen screen of desktop_screen.json) and with large text (which does not).
+    // offscreen screen of desktop_screen.json) and with large text (which does
+    // not), and resized by the operator.
     void everyCaptionFitsAndNothingOverlaps()
     {
         QFETCH(Qt::LayoutDirection, direction);
         QFETCH(int, textPercent);
+        QFETCH(QSize, resizedBy);
+        QFETCH(bool, horizontalBar);
+        QFETCH(bool, verticalBar);
         const QFont defaultFont = QApplication::font();
         const auto restore = qScopeGuard([&] {
             QApplication::setFont(defaultFont);
@@ -190,8 +208,7 @@ private slots:
         frequency->setText("2");
 
         // The window fits the screen; at the default size it is the client
-        // area itself. Scrolled to its far end, the command stands in sight
-        // and the mouse reaches it.
+        // area itself.
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         const double scale = m_window->pixelsPerTwip();
@@ -200,16 +217,48 @@ private slots:
         QVERIFY2(m_window->frameGeometry().size().boundedTo(screen) == m_window->frameGeometry().size(),
                  qPrintable(QString("window %1x%2").arg(m_window->width()).arg(m_window->height())));
         QCOMPARE(m_window->size() == clientArea, textPercent == 100);
-        for (auto *bar : m_window->findChildren<QScrollBar *>())
-            bar->setValue(bar->maximum());
+
+        // A scroll bar shows for each direction in which the layout does not
+        // fit the room the other bar leaves; resizing moves nothing.
+        if (resizedBy != kAsStarted) {
+            const int bar = m_window->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+            const auto by = [bar](int change) { return change == kBar ? bar : change; };
+            m_window->resize(clientArea / 2);
+            m_window->resize(clientArea + QSize(by(resizedBy.width()), by(resizedBy.height())));
+        }
+        const auto barShown = [this](Qt::Orientation orientation) {
+            const auto bars = m_window->findChildren<QScrollBar *>();
+            return std::any_of(bars.begin(), bars.end(),
+                               [&](QScrollBar *bar) { return bar->orientation() == orientation && bar->isVisible(); });
+        };
+        QTRY_COMPARE(barShown(Qt::Horizontal), horizontalBar);
+        QCOMPARE(barShown(Qt::Vertical), verticalBar);
+        QCOMPARE(geometries(*m_window), placed);
+
+        // Each far end of the layout scrolls into sight and takes the mouse:
+        // the command, the end of the last message and the settings frame's
+        // top corner. The far side is the right one left to right.
+        const auto farEnd = [direction](QWidget *widget, int y) {
+            return QPoint(direction == Qt::LeftToRight ? widget->width() - 3 : 2, y);
+        };
         auto *command = control("Command1");
-        const QPoint commandCenter = command->mapTo(m_window.get(), command->rect().center());
-        QVERIFY(m_window->rect().contains(commandCenter) && m_window->childAt(commandCenter) == command);
-        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, commandCenter);
+        auto *lastMessage = control("txtMessage_9");
+        auto *settings = control("Frame4");
+        for (const auto &[widget, point, bottom] : {std::tuple{command, command->rect().center(), true},
+                                                    {lastMessage, farEnd(lastMessage, lastMessage->height() / 2), true},
+                                                    {settings, farEnd(settings, 2), false}}) {
+            for (auto *bar : m_window->findChildren<QScrollBar *>())
+                bar->setValue(bar->orientation() == Qt::Horizontal || bottom ? bar->maximum() : bar->minimum());
+            const QPoint inWindow = widget->mapTo(m_window.get(), point);
+            QVERIFY2(m_window->rect().contains(inWindow) && m_window->childAt(inWindow) == widget,
+                     qPrintable(widget->objectName() + " is out of reach"));
+            QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, inWindow);
+        }
         QCOMPARE(readFile(m_dir->filePath("ORNIVEX_CONFIG.txt")), kInitialFile);
+        QCOMPARE(m_window->focusWidget(), lastMessage);
 
         m_window->resize(m_window->size() * 2);
-        QCOMPARE(geometries(*m_window), placed); // resizing moves nothing
+        QCOMPARE(geometries(*m_window), placed);
     }
 
     // Run once as built and once from a program file deleted after the start
@@ -225,8 +274,11 @@ private slots:
         QCOMPARE(QAccessible::queryAccessibleInterface(command)->text(QAccessible::Description), expected);
     }
 
+    // In a window smaller than the layout, each control Tab reaches scrolls
+    // into sight, its near end at least.
     void tabVisitsTheControlsInOrder()
     {
+        m_window->resize(m_window->size() / 2);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QStringList expected; // focus starts on chkWeapon_0 and comes back to it
@@ -238,7 +290,10 @@ private slots:
         QStringList visited{QApplication::focusWidget()->objectName()};
         while (visited.size() < expected.size()) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            visited << QApplication::focusWidget()->objectName();
+            QWidget *focused = QApplication::focusWidget();
+            visited << focused->objectName();
+            QVERIFY2(m_window->childAt(focused->mapTo(m_window.get(), QPoint(2, focused->height() / 2))) == focused,
+                     qPrintable(focused->objectName() + " is out of sight"));
         }
         QCOMPARE(visited, expected);
     }

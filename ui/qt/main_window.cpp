@@ -15,16 +15,16 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
 #include <QTextDocument>
-#include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace ornivex {
@@ -225,9 +225,8 @@ void Form1::applyScale()
 // A window larger than the screen's free area would leave controls out of
 // reach. It then takes the free area, less room for the window manager's
 // title bar and borders (unknown until the window is shown, so estimated
-// from the style), and the canvas scrolls inside it. Otherwise the window is
-// the canvas's size and needs no scroll area, which spares every start the
-// scroll area's widgets.
+// from the style), and a scroll bar's breadth more in the other direction
+// where one bar is needed.
 void Form1::fitToScreen()
 {
     const QSize canvas = m_canvas->size();
@@ -237,25 +236,120 @@ void Form1::fitToScreen()
         room = screen()->availableGeometry().size()
             - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
     }
-    if (canvas.boundedTo(room) == canvas) {
-        resize(canvas);
-        return;
-    }
-    auto *scrollArea = new QScrollArea(this);
-    scrollArea->setFrameShape(QFrame::NoFrame);
-    scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
-    scrollArea->setWidget(m_canvas);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(QMargins());
-    layout->addWidget(scrollArea);
-
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     QSize size = canvas.boundedTo(room);
     if (size.height() < canvas.height())
-        size.setWidth(std::min(canvas.width() + scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
+        size.setWidth(std::min(canvas.width() + bar, room.width()));
     if (size.width() < canvas.width())
-        size.setHeight(
-            std::min(canvas.height() + scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
+        size.setHeight(std::min(canvas.height() + bar, room.height()));
     resize(size);
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateScrollBars();
+}
+
+// A scroll bar shows for each direction in which the canvas does not fit the
+// room the other bar leaves, and none where the window is as large as the
+// canvas: every control stays within reach of the mouse, and none moves on
+// the canvas. The bars are made only once the window is smaller than the
+// canvas, which spares every start that fits its screen their widgets.
+void Form1::updateScrollBars()
+{
+    const QSize canvas = m_canvas->size();
+    const int breadth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    bool horizontal = width() < canvas.width();
+    const bool vertical = height() - (horizontal ? breadth : 0) < canvas.height();
+    horizontal = horizontal || (vertical && width() - breadth < canvas.width());
+    if (m_horizontalBar == nullptr && (horizontal || vertical)) {
+        m_horizontalBar = new QScrollBar(Qt::Horizontal, this);
+        m_verticalBar = new QScrollBar(Qt::Vertical, this);
+        m_barCorner = new QWidget(this);
+        m_barCorner->setAutoFillBackground(true); // covers the canvas where the bars meet
+        for (QScrollBar *bar : {m_horizontalBar, m_verticalBar}) {
+            bar->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the bars
+            bar->setSingleStep(static_cast<int>(std::lround(300 * m_pixelsPerTwip))); // a row of check boxes
+            connect(bar, &QScrollBar::valueChanged, this, &Form1::placeCanvas);
+        }
+    }
+    if (m_horizontalBar != nullptr) {
+        const QSize view(width() - (vertical ? breadth : 0), height() - (horizontal ? breadth : 0));
+        const auto place = [this](QWidget *widget, bool shown, const QRect &leftToRight) {
+            widget->setGeometry(QStyle::visualRect(layoutDirection(), rect(), leftToRight));
+            widget->setVisible(shown);
+        };
+        m_horizontalBar->setRange(0, std::max(0, canvas.width() - view.width()));
+        m_horizontalBar->setPageStep(view.width());
+        m_verticalBar->setRange(0, std::max(0, canvas.height() - view.height()));
+        m_verticalBar->setPageStep(view.height());
+        place(m_horizontalBar, horizontal, QRect(0, view.height(), view.width(), breadth));
+        place(m_verticalBar, vertical, QRect(view.width(), 0, breadth, view.height()));
+        place(m_barCorner, horizontal && vertical, QRect(view.width(), view.height(), breadth, breadth));
+    }
+    placeCanvas();
+}
+
+// The part of the window the canvas shows in: all of it less the bars shown,
+// the vertical one on the left right to left.
+QRect Form1::view() const
+{
+    QSize view = size();
+    if (m_horizontalBar != nullptr && !m_horizontalBar->isHidden())
+        view.rheight() -= m_horizontalBar->height();
+    if (m_verticalBar != nullptr && !m_verticalBar->isHidden())
+        view.rwidth() -= m_verticalBar->width();
+    return QStyle::visualRect(layoutDirection(), rect(), QRect(QPoint(0, 0), view));
+}
+
+// Right to left the canvas starts at the window's right edge, and the
+// horizontal bar, mirrored, starts at the right as well.
+void Form1::placeCanvas()
+{
+    const int across = m_horizontalBar != nullptr ? m_horizontalBar->value() : 0;
+    const int down = m_verticalBar != nullptr ? m_verticalBar->value() : 0;
+    m_canvas->move(isRightToLeft() ? width() - m_canvas->width() + across : -across, -down);
+}
+
+// The wheel scrolls the canvas wherever the control under it does not use
+// the wheel itself: sideways when it turns more sideways than up or down.
+void Form1::wheelEvent(QWheelEvent *event)
+{
+    const QPoint turn = event->angleDelta();
+    QScrollBar *bar = std::abs(turn.x()) > std::abs(turn.y()) ? m_horizontalBar : m_verticalBar;
+    if (bar == nullptr || bar->isHidden()) {
+        event->ignore();
+        return;
+    }
+    QCoreApplication::sendEvent(bar, event);
+}
+
+// Tab and Shift+Tab scroll the control they reach into sight.
+bool Form1::focusNextPrevChild(bool next)
+{
+    if (!QWidget::focusNextPrevChild(next))
+        return false;
+    if (const QWidget *focused = focusWidget())
+        scrollIntoView(*focused);
+    return true;
+}
+
+void Form1::scrollIntoView(const QWidget &control)
+{
+    if (m_horizontalBar == nullptr)
+        return;
+    const QRect place(control.mapTo(m_canvas, QPoint(0, 0)), control.size());
+    const QRect seen = view().translated(-m_canvas->pos());
+    // How far the view moves over the canvas so that the control's far end,
+    // and then its near end, is in sight.
+    const auto shift = [](int first, int last, int seenFirst, int seenLast) {
+        const int toLast = std::max(0, last - seenLast);
+        return first < seenFirst + toLast ? first - seenFirst : toLast;
+    };
+    const int across = shift(place.left(), place.right(), seen.left(), seen.right());
+    m_horizontalBar->setValue(m_horizontalBar->value() + (isRightToLeft() ? -across : across));
+    m_verticalBar->setValue(m_verticalBar->value() + shift(place.top(), place.bottom(), seen.top(), seen.bottom()));
 }
 
 // Keyboard focus runs in the form's tab order through every control that
