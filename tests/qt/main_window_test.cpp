@@ -4,10 +4,13 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -398,6 +401,65 @@ private slots:
         QVERIFY2(!screenReaderBus || !g_told.isEmpty(), "the button's own press went unheard");
         for (const Told &event : std::as_const(g_told))
             QVERIFY2(event.object == command, qPrintable(event.name));
+    }
+
+    void pasteBecomesOneLine_data()
+    {
+        QTest::addColumn<QString>("way");
+        for (const char *way : {"Ctrl+V", "Shift+Insert", "context menu", "middle button", "Ctrl+Shift+Insert", "drop"})
+            QTest::newRow(way) << QString(way);
+    }
+
+    // Whichever way a text reaches a box, it arrives as the file will hold
+    // it, each line break one space, and one undo takes it away again. The
+    // rows that paste X11's selection run under X (main_window_screen_reader).
+    void pasteBecomesOneLine()
+    {
+        QFETCH(QString, way);
+        const QString pasted = "line one\nline two\r\nthree";
+        auto *box = control<QLineEdit>("txtMessage_7");
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        box->setFocus();
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        clipboard->setText(pasted);
+        if (way == "Ctrl+V") {
+            QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        } else if (way == "Shift+Insert") {
+            QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier);
+        } else if (way == "context menu") {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(box, &event);
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr);
+            for (QAction *action : menu->actions()) {
+                if (action->text().startsWith(QLineEdit::tr("&Paste")))
+                    action->trigger();
+            }
+            menu->close();
+        } else if (way == "middle button" || way == "Ctrl+Shift+Insert") {
+            if (!clipboard->supportsSelection())
+                QSKIP("this platform has no X11 selection to paste");
+            clipboard->clear();
+            clipboard->setText(pasted, QClipboard::Selection);
+            if (way == "middle button")
+                QTest::mouseClick(box, Qt::MiddleButton);
+            else
+                QTest::keyClick(box, Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier);
+        } else {
+            QMimeData dragged;
+            dragged.setText(pasted);
+            QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(box, &enter);
+            QApplication::sendEvent(box, &drop);
+        }
+        QCOMPARE(box->text(), "line one line two three");
+        QCOMPARE(box->cursorPosition(), box->text().size());
+        QTest::mouseClick(control("Command1"), Qt::LeftButton);
+        QVERIFY(readFile(m_dir->filePath("ORNIVEX_CONFIG.txt")).contains("\r\n<7>line one line two three\r\n"));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(box->text(), QString());
     }
 
     void enterPressesOnlyTheFocusedCommand_data()

@@ -6,12 +6,17 @@
 #include "unicode_text.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -123,6 +128,94 @@ private:
     }
 };
 
+bool hasLineBreak(const QString &text)
+{
+    return text.contains(u'\n') || text.contains(u'\r');
+}
+
+// A text box. What is pasted or dropped into it arrives as one line, each
+// line break (CR LF, CR or LF) one space, so that the box shows what the file
+// will hold; a text without line breaks takes Qt's own way in. Undo takes
+// such a paste away again.
+class TextBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Ctrl+Shift+Insert pastes X11's selection, as in QLineEdit.
+        const bool selection = event->key() == Qt::Key_Insert
+            && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier);
+        if (!event->matches(QKeySequence::Paste)
+            || !insertAsOneLine(
+                QGuiApplication::clipboard()->text(selection ? QClipboard::Selection : QClipboard::Clipboard)))
+            QLineEdit::keyPressEvent(event);
+    }
+
+    // The standard menu, whose Paste takes the way Ctrl+V takes. Qt names
+    // the action in its own translation, which QLineEdit::tr gives as well.
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        QMenu *menu = createStandardContextMenu();
+        const QString paste = QLineEdit::tr("&Paste");
+        for (QAction *action : menu->actions()) {
+            if (action->text().section(u'\t', 0, 0) != paste)
+                continue;
+            disconnect(action, nullptr, this, nullptr);
+            connect(action, &QAction::triggered, this, [this] {
+                if (!insertAsOneLine(QGuiApplication::clipboard()->text()))
+                    QLineEdit::paste();
+            });
+        }
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+    }
+
+    // The middle button pastes X11's selection where it was pressed.
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() && !isReadOnly()) {
+            const QString text = QGuiApplication::clipboard()->text(QClipboard::Selection);
+            if (hasLineBreak(text)) {
+                deselect();
+                insertAsOneLine(text);
+                return;
+            }
+        }
+        QLineEdit::mouseReleaseEvent(event);
+    }
+
+    void dropEvent(QDropEvent *event) override
+    {
+        const QString text = event->mimeData()->text();
+        if (!hasLineBreak(text)) {
+            QLineEdit::dropEvent(event);
+            return;
+        }
+        QMimeData oneLine;
+        oneLine.setText(asOneLine(text));
+        QDropEvent drop(event->position(), event->possibleActions(), &oneLine, event->buttons(), event->modifiers());
+        drop.setDropAction(event->dropAction());
+        QLineEdit::dropEvent(&drop);
+        event->setDropAction(drop.dropAction());
+        event->setAccepted(drop.isAccepted());
+    }
+
+private:
+    static QString asOneLine(const QString &text) { return qtText(form::pastedText(text.toStdU16String())); }
+
+    // Inserts the text as one line in place of the selection; false, and
+    // nothing inserted, for a text without line breaks.
+    bool insertAsOneLine(const QString &text)
+    {
+        if (isReadOnly() || !hasLineBreak(text))
+            return false;
+        insert(asOneLine(text));
+        return true;
+    }
+};
+
 } // namespace
 
 Form1::Form1(QWidget *parent)
@@ -173,7 +266,7 @@ QWidget *Form1::createControl(int position)
         break;
     }
     case form::Kind::TextBox: {
-        auto *edit = new QLineEdit(caption, container);
+        auto *edit = new TextBox(caption, container);
         // QLineEdit stops at 32767 characters by default; a text box has no limit.
         edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setCursorPosition(0);
