@@ -4,7 +4,9 @@
 # another server's folder, is driven from the keyboard only, meets a failed
 # write, and on retry writes the operator's choices byte for byte next to the
 # executable. Enter presses the button and nothing else; the write that
-# worked leaves every pixel of the window as it was before the press.
+# worked leaves every pixel of the window as it was before the press. Started
+# without XDG_RUNTIME_DIR, it makes itself a private runtime folder and prints
+# nothing.
 # Then a copy started from a program file that was already deleted reports
 # that it cannot find its folder and writes nowhere.
 #
@@ -25,7 +27,7 @@ source "$here/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" || fail "no X server"
 
 app=$work/$'server\xff'
-mkdir "$app" "$work/elsewhere" "$work/gone"
+mkdir "$app" "$work/elsewhere" "$work/gone" "$work/tmp"
 echo "another server's own file" >"$work/elsewhere/ORNIVEX_CONFIG.txt"
 cp "$work/elsewhere/ORNIVEX_CONFIG.txt" "$work/elsewhere.expected"
 cp "$program" "$app/ornivex-config"
@@ -35,7 +37,7 @@ cp "$program" "$work/gone/ornivex-config"
 # and the file written at the end would differ from the operator's choices.
 mkdir "$app/ORNIVEX_CONFIG.txt"
 cd "$work/elsewhere"
-"$app/ornivex-config" 2>"$work/app.log" &
+env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app/ornivex-config" 2>"$work/app.log" &
 app_pid=$!
 
 wait_for 30 one_window_named '^ORNIVEX_CONFIG$' || fail "the window did not appear: $(cat "$work/app.log")"
@@ -87,6 +89,8 @@ cmp "$expected" "$app/ORNIVEX_CONFIG.txt" || {
 
 kill "$app_pid"
 wait_for 20 bash -c "! xdotool search --onlyvisible --name '^ORNIVEX_CONFIG\$' >/dev/null" || fail "the window stayed"
+[ ! -s "$work/app.log" ] || fail "the program printed: $(cat "$work/app.log")"
+[ "$(stat -c '%a %U' "$work/tmp/runtime-$(id -un)")" = "700 $(id -un)" ] || fail "no private runtime folder"
 
 # Started from a program file that was deleted first (as fexecve can): its folder is unknown.
 (exec 3<"$work/gone/ornivex-config" && rm "$work/gone/ornivex-config" && exec /proc/self/fd/3) 2>"$work/gone.log" &
