@@ -72,9 +72,14 @@ kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the report"
 # The way is clear again: keypad Enter retries and writes the operator's
 # earlier choices, and shows nothing: once the button is up again, the
 # window is pixel for pixel what it was before the press.
+# The pointer rests outside the window, where no hover look or tooltip can
+# come and go, and the window has settled once two screenshots agree.
 rmdir "$app/ORNIVEX_CONFIG.txt"
 xdotool windowfocus --sync "$window"
-"$grab" "$window" "$work/before.png" || fail "could not take a screenshot of the window"
+eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y|WIDTH|HEIGHT)=[0-9]+$')"
+xdotool mousemove $((X + WIDTH + 20)) $((Y + HEIGHT + 20))
+settled() { "$grab" "$window" "$work/before.png" && "$grab" "$window" "$work/again.png" && cmp -s "$work/before.png" "$work/again.png"; }
+wait_for 10 settled || fail "the window did not settle before the press"
 press KP_Enter
 wait_for 20 test -s "$app/ORNIVEX_CONFIG.txt" || fail "no file was written on retry"
 unchanged() { "$grab" "$window" "$work/after.png" && cmp -s "$work/before.png" "$work/after.png"; }
