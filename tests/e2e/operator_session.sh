@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # An operator's session with the real program in a real X server: it starts
-# from a fresh folder whose name is not UTF-8, with the working directory in
-# another server's folder, is driven from the keyboard only, meets a failed
-# write, and on retry writes the operator's choices byte for byte next to the
-# executable. Enter presses the button and nothing else; the write that
-# worked leaves every pixel of the window as it was before the press. Started
-# without XDG_RUNTIME_DIR, it makes itself a private runtime folder and prints
-# nothing.
-# Then a copy started from a program file that was already deleted reports
-# that it cannot find its folder and writes nowhere.
+# from a fresh folder whose name is not UTF-8 (or the new folder given), with
+# the working directory in another server's folder, is driven from the
+# keyboard only, meets a failed write, and on retry writes the operator's
+# choices byte for byte next to the executable. Enter presses the button and
+# nothing else; the write that worked leaves every pixel of the window as it
+# was before the press. Started without XDG_RUNTIME_DIR, it makes itself a
+# private runtime folder and prints nothing. Then a copy started from a
+# program file that was already deleted reports that it cannot find its
+# folder and writes nowhere.
 #
-# usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir>
+# usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir> [<new folder>]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 program=$1 grab=$2 expected=$3 shots=$4
@@ -26,7 +26,7 @@ tabs() { press $(printf 'Tab %.0s' $(seq "$1")); }
 source "$here/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" || fail "no X server"
 
-app=$work/$'server\xff'
+app=${5:-$work/$'server\xff'}
 mkdir "$app" "$work/elsewhere" "$work/gone" "$work/tmp"
 echo "another server's own file" >"$work/elsewhere/ORNIVEX_CONFIG.txt"
 cp "$work/elsewhere/ORNIVEX_CONFIG.txt" "$work/elsewhere.expected"
