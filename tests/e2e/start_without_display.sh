@@ -76,21 +76,14 @@ else
     failures=$((failures + 1))
 fi
 
-user=$(id -un)
-mkdir -p "$work/link/target" "$work/taken/runtime-$user"
-ln -s "$work/link/target" "$work/link/runtime-$user"
-chmod 755 "$work/taken/runtime-$user"
-chown nobody "$work/taken/runtime-$user" 2>/dev/null || true # as root; for others it stays open to all
+taken=$work/taken/runtime-$(id -un)
+mkdir -p "$work/link/target" "$taken" && chmod 755 "$taken" && ln -s "$work/link/target" "$work/link/${taken##*/}"
+chown nobody "$taken" 2>/dev/null || true # as root; for others it stays open to all
 for temp in link taken; do
     env -i TMPDIR="$work/$temp" QT_QPA_PLATFORM=offscreen "$program" 2>"$work/$temp.log" &
-    started=$!
-    if wait_for 20 grep -q "XDG_RUNTIME_DIR not set" "$work/$temp.log" && kill "$started" 2>/dev/null \
-        && [ "$(stat -c %a "$work/link/target")" = 755 ]; then
-        echo "ok   $temp runtime folder: left to Qt"
-    else
-        echo "FAIL $temp runtime folder: taken, or the program ended: $(cat "$work/$temp.log")"
-        failures=$((failures + 1))
-    fi
+    wait_for 20 grep -q "XDG_RUNTIME_DIR not set" "$work/$temp.log" && kill $! && [ "$(stat -c %a "$work/link/target")" = 755 ] \
+        && echo "ok   $temp runtime folder: left to Qt" \
+        || { echo "FAIL $temp runtime folder: taken, or the program ended: $(cat "$work/$temp.log")"; failures=$((failures + 1)); }
 done
 
 [ "$failures" -eq 0 ] || exit 1
