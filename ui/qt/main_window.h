@@ -4,11 +4,11 @@
 
 #include <QWidget>
 
-class QScrollBar;
-
 #include <filesystem>
 #include <string_view>
 #include <vector>
+
+class QScrollBar;
 
 namespace ornivex {
 
