@@ -435,13 +435,15 @@ void Form1::scrollIntoView(const QWidget &control)
     const QRect place(control.mapTo(m_canvas, QPoint(0, 0)), control.size());
     const QRect seen = view().translated(-m_canvas->pos());
     // How far the view moves over the canvas so that the control's far end,
-    // and then its near end, is in sight.
+    // and then its near end, is in sight. Right to left the near end is the
+    // right one, and the bar's value grows leftwards: both mirrored.
     const auto shift = [](int first, int last, int seenFirst, int seenLast) {
         const int toLast = std::max(0, last - seenLast);
         return first < seenFirst + toLast ? first - seenFirst : toLast;
     };
-    const int across = shift(place.left(), place.right(), seen.left(), seen.right());
-    m_horizontalBar->setValue(m_horizontalBar->value() + (isRightToLeft() ? -across : across));
+    m_horizontalBar->setValue(m_horizontalBar->value()
+                              + (isRightToLeft() ? shift(-place.right(), -place.left(), -seen.right(), -seen.left())
+                                                 : shift(place.left(), place.right(), seen.left(), seen.right())));
     m_verticalBar->setValue(m_verticalBar->value() + shift(place.top(), place.bottom(), seen.top(), seen.bottom()));
 }
 
