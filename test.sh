@@ -14,11 +14,21 @@ source scripts/ensure_packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 
 step() { echo "=== $* ==="; }
+# ctest names the tests it skipped but not why; each says why in its output,
+# which ctest keeps in its log: gtest on the line after "Skipped", QtTest and
+# the scripts on a line of its own that starts with SKIP.
+say_why_skipped() { # <build folder>
+    awk '/^[0-9]+\/[0-9]+ Test: / { test = $0; sub(/^[^:]*: /, "", test); sub(/  #.*/, "", test) }
+         reason { print "skipped " test ": " $0; reason = 0 }
+         /: Skipped$/ { reason = 1 }
+         /^SKIP/ { print "skipped " test ": " $0 }' "$1/Testing/Temporary/LastTest.log"
+}
 
 step "g++ build and every test"
 cmake -S . -B build -G Ninja -DBUILD_TESTING=ON -DORNIVEX_WERROR=ON
 cmake --build build
 ctest --test-dir build --output-on-failure --parallel 2
+say_why_skipped build
 
 step "clang build with sanitizers"
 sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -28,6 +38,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYP
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure --parallel 2 --label-exclude e2e
+say_why_skipped build-asan
 
 step "fuzz targets"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF -DORNIVEX_FUZZ=ON \

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # An operator's session with the real program in a real X server: it starts
-# from a fresh folder whose name is not UTF-8, with the working directory in
-# another server's folder, is driven from the keyboard only, meets a failed
-# write, and on retry writes the operator's choices byte for byte next to the
-# executable. Enter presses the button and nothing else; the write that
-# worked leaves every pixel of the window as it was before the press.
-# Then a copy started from a program file that was already deleted reports
-# that it cannot find its folder and writes nowhere.
+# from a fresh folder whose name is not UTF-8 (or the new folder given), with
+# the working directory in another server's folder, is driven from the
+# keyboard only, meets a failed write, and on retry writes the operator's
+# choices byte for byte next to the executable. Enter presses the button and
+# nothing else; the write that worked leaves every pixel of the window as it
+# was before the press. Started without XDG_RUNTIME_DIR, it makes itself a
+# private runtime folder and prints nothing. Then a copy started from a
+# program file that was already deleted reports that it cannot find its
+# folder and writes nowhere.
 #
-# usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir>
+# usage: operator_session.sh <program> <grab_window> <operator_edits.golden> <screenshot dir> [<new folder>]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 program=$1 grab=$2 expected=$3 shots=$4
@@ -24,8 +26,8 @@ tabs() { press $(printf 'Tab %.0s' $(seq "$1")); }
 source "$here/../../scripts/private_xvfb.sh"
 start_private_xvfb "$work" || fail "no X server"
 
-app=$work/$'server\xff'
-mkdir "$app" "$work/elsewhere" "$work/gone"
+app=${5:-$work/$'server\xff'}
+mkdir "$app" "$work/elsewhere" "$work/gone" "$work/tmp"
 echo "another server's own file" >"$work/elsewhere/ORNIVEX_CONFIG.txt"
 cp "$work/elsewhere/ORNIVEX_CONFIG.txt" "$work/elsewhere.expected"
 cp "$program" "$app/ornivex-config"
@@ -35,7 +37,7 @@ cp "$program" "$work/gone/ornivex-config"
 # and the file written at the end would differ from the operator's choices.
 mkdir "$app/ORNIVEX_CONFIG.txt"
 cd "$work/elsewhere"
-"$app/ornivex-config" 2>"$work/app.log" &
+env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app/ornivex-config" 2>"$work/app.log" &
 app_pid=$!
 
 wait_for 30 one_window_named '^ORNIVEX_CONFIG$' || fail "the window did not appear: $(cat "$work/app.log")"
@@ -70,9 +72,14 @@ kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the report"
 # The way is clear again: keypad Enter retries and writes the operator's
 # earlier choices, and shows nothing: once the button is up again, the
 # window is pixel for pixel what it was before the press.
+# The pointer rests outside the window, where no hover look or tooltip can
+# come and go, and the window has settled once two screenshots agree.
 rmdir "$app/ORNIVEX_CONFIG.txt"
 xdotool windowfocus --sync "$window"
-"$grab" "$window" "$work/before.png" || fail "could not take a screenshot of the window"
+eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y|WIDTH|HEIGHT)=[0-9]+$')"
+xdotool mousemove $((X + WIDTH + 20)) $((Y + HEIGHT + 20))
+settled() { "$grab" "$window" "$work/before.png" && "$grab" "$window" "$work/again.png" && cmp -s "$work/before.png" "$work/again.png"; }
+wait_for 10 settled || fail "the window did not settle before the press"
 press KP_Enter
 wait_for 20 test -s "$app/ORNIVEX_CONFIG.txt" || fail "no file was written on retry"
 unchanged() { "$grab" "$window" "$work/after.png" && cmp -s "$work/before.png" "$work/after.png"; }
@@ -87,6 +94,8 @@ cmp "$expected" "$app/ORNIVEX_CONFIG.txt" || {
 
 kill "$app_pid"
 wait_for 20 bash -c "! xdotool search --onlyvisible --name '^ORNIVEX_CONFIG\$' >/dev/null" || fail "the window stayed"
+[ ! -s "$work/app.log" ] || fail "the program printed: $(cat "$work/app.log")"
+[ "$(stat -c '%a %U' "$work/tmp/runtime-$(id -un)")" = "700 $(id -un)" ] || fail "no private runtime folder"
 
 # Started from a program file that was deleted first (as fexecve can): its folder is unknown.
 (exec 3<"$work/gone/ornivex-config" && rm "$work/gone/ornivex-config" && exec /proc/self/fd/3) 2>"$work/gone.log" &

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Wherever no display can be opened, the program says why in one sentence and
-# exits with 1: no abort, no core dump, none of Qt's own diagnostics.
+# exits with 1: no abort, no core dump, none of Qt's own diagnostics. Without
+# XDG_RUNTIME_DIR it takes <temp>/runtime-<user> as its runtime folder only
+# where that is a folder of this user that nobody else may enter: a link,
+# another user's folder or one open to all is left to Qt, which warns.
 #
 # usage: start_without_display.sh <program> <Qt's plugin folder>
 set -uo pipefail
@@ -72,6 +75,16 @@ else
     echo "FAIL display opened: the program ended, or Qt's warning was lost: $(cat "$work/started.log")"
     failures=$((failures + 1))
 fi
+
+taken=$work/taken/runtime-$(id -un)
+mkdir -p "$work/link/target" "$taken" && chmod 755 "$taken" && ln -s "$work/link/target" "$work/link/${taken##*/}"
+chown nobody "$taken" 2>/dev/null || true # as root; for others it stays open to all
+for temp in link taken; do
+    env -i TMPDIR="$work/$temp" QT_QPA_PLATFORM=offscreen "$program" 2>"$work/$temp.log" &
+    wait_for 20 grep -q "XDG_RUNTIME_DIR not set" "$work/$temp.log" && kill $! && [ "$(stat -c %a "$work/link/target")" = 755 ] \
+        && echo "ok   $temp runtime folder: left to Qt" \
+        || { echo "FAIL $temp runtime folder: taken, or the program ended: $(cat "$work/$temp.log")"; failures=$((failures + 1)); }
+done
 
 [ "$failures" -eq 0 ] || exit 1
 [ "$skipped" -eq 0 ] || exit 77

@@ -6,25 +6,30 @@
 #include "unicode_text.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
 #include <QTextDocument>
-#include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace ornivex {
@@ -123,6 +128,94 @@ private:
     }
 };
 
+bool hasLineBreak(const QString &text)
+{
+    return text.contains(u'\n') || text.contains(u'\r');
+}
+
+// A text box. What is pasted or dropped into it arrives as one line, each
+// line break (CR LF, CR or LF) one space, so that the box shows what the file
+// will hold; a text without line breaks takes Qt's own way in. Undo takes
+// such a paste away again.
+class TextBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Ctrl+Shift+Insert pastes X11's selection, as in QLineEdit.
+        const bool selection = event->key() == Qt::Key_Insert
+            && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier);
+        if (!event->matches(QKeySequence::Paste)
+            || !insertAsOneLine(
+                QGuiApplication::clipboard()->text(selection ? QClipboard::Selection : QClipboard::Clipboard)))
+            QLineEdit::keyPressEvent(event);
+    }
+
+    // The standard menu, whose Paste takes the way Ctrl+V takes. Qt names
+    // the action in its own translation, which QLineEdit::tr gives as well.
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        QMenu *menu = createStandardContextMenu();
+        const QString paste = QLineEdit::tr("&Paste");
+        for (QAction *action : menu->actions()) {
+            if (action->text().section(u'\t', 0, 0) != paste)
+                continue;
+            disconnect(action, nullptr, this, nullptr);
+            connect(action, &QAction::triggered, this, [this] {
+                if (!insertAsOneLine(QGuiApplication::clipboard()->text()))
+                    QLineEdit::paste();
+            });
+        }
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+    }
+
+    // The middle button pastes X11's selection where it was pressed.
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() && !isReadOnly()) {
+            const QString text = QGuiApplication::clipboard()->text(QClipboard::Selection);
+            if (hasLineBreak(text)) {
+                deselect();
+                insertAsOneLine(text);
+                return;
+            }
+        }
+        QLineEdit::mouseReleaseEvent(event);
+    }
+
+    void dropEvent(QDropEvent *event) override
+    {
+        const QString text = event->mimeData()->text();
+        if (!hasLineBreak(text)) {
+            QLineEdit::dropEvent(event);
+            return;
+        }
+        QMimeData oneLine;
+        oneLine.setText(asOneLine(text));
+        QDropEvent drop(event->position(), event->possibleActions(), &oneLine, event->buttons(), event->modifiers());
+        drop.setDropAction(event->dropAction());
+        QLineEdit::dropEvent(&drop);
+        event->setDropAction(drop.dropAction());
+        event->setAccepted(drop.isAccepted());
+    }
+
+private:
+    static QString asOneLine(const QString &text) { return qtText(form::pastedText(text.toStdU16String())); }
+
+    // Inserts the text as one line in place of the selection; false, and
+    // nothing inserted, for a text without line breaks.
+    bool insertAsOneLine(const QString &text)
+    {
+        if (isReadOnly() || !hasLineBreak(text))
+            return false;
+        insert(asOneLine(text));
+        return true;
+    }
+};
+
 } // namespace
 
 Form1::Form1(QWidget *parent)
@@ -173,7 +266,7 @@ QWidget *Form1::createControl(int position)
         break;
     }
     case form::Kind::TextBox: {
-        auto *edit = new QLineEdit(caption, container);
+        auto *edit = new TextBox(caption, container);
         // QLineEdit stops at 32767 characters by default; a text box has no limit.
         edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setCursorPosition(0);
@@ -225,9 +318,8 @@ void Form1::applyScale()
 // A window larger than the screen's free area would leave controls out of
 // reach. It then takes the free area, less room for the window manager's
 // title bar and borders (unknown until the window is shown, so estimated
-// from the style), and the canvas scrolls inside it. Otherwise the window is
-// the canvas's size and needs no scroll area, which spares every start the
-// scroll area's widgets.
+// from the style), and a scroll bar's breadth more in the other direction
+// where one bar is needed.
 void Form1::fitToScreen()
 {
     const QSize canvas = m_canvas->size();
@@ -237,25 +329,122 @@ void Form1::fitToScreen()
         room = screen()->availableGeometry().size()
             - QSize(2 * border, 2 * border + style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
     }
-    if (canvas.boundedTo(room) == canvas) {
-        resize(canvas);
-        return;
-    }
-    auto *scrollArea = new QScrollArea(this);
-    scrollArea->setFrameShape(QFrame::NoFrame);
-    scrollArea->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the area around them
-    scrollArea->setWidget(m_canvas);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(QMargins());
-    layout->addWidget(scrollArea);
-
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     QSize size = canvas.boundedTo(room);
     if (size.height() < canvas.height())
-        size.setWidth(std::min(canvas.width() + scrollArea->verticalScrollBar()->sizeHint().width(), room.width()));
+        size.setWidth(std::min(canvas.width() + bar, room.width()));
     if (size.width() < canvas.width())
-        size.setHeight(
-            std::min(canvas.height() + scrollArea->horizontalScrollBar()->sizeHint().height(), room.height()));
+        size.setHeight(std::min(canvas.height() + bar, room.height()));
     resize(size);
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateScrollBars();
+}
+
+// A scroll bar shows for each direction in which the canvas does not fit the
+// room the other bar leaves, and none where the window is as large as the
+// canvas: every control stays within reach of the mouse, and none moves on
+// the canvas. The bars are made only once the window is smaller than the
+// canvas, which spares every start that fits its screen their widgets.
+void Form1::updateScrollBars()
+{
+    const QSize canvas = m_canvas->size();
+    const int breadth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    bool horizontal = width() < canvas.width();
+    const bool vertical = height() - (horizontal ? breadth : 0) < canvas.height();
+    horizontal = horizontal || (vertical && width() - breadth < canvas.width());
+    if (m_horizontalBar == nullptr && (horizontal || vertical)) {
+        m_horizontalBar = new QScrollBar(Qt::Horizontal, this);
+        m_verticalBar = new QScrollBar(Qt::Vertical, this);
+        m_barCorner = new QWidget(this);
+        m_barCorner->setAutoFillBackground(true); // covers the canvas where the bars meet
+        for (QScrollBar *bar : {m_horizontalBar, m_verticalBar}) {
+            bar->setFocusPolicy(Qt::NoFocus); // the controls take focus, not the bars
+            bar->setSingleStep(static_cast<int>(std::lround(300 * m_pixelsPerTwip))); // a row of check boxes
+            connect(bar, &QScrollBar::valueChanged, this, &Form1::placeCanvas);
+        }
+    }
+    if (m_horizontalBar != nullptr) {
+        const QSize view(width() - (vertical ? breadth : 0), height() - (horizontal ? breadth : 0));
+        const auto place = [this](QWidget *widget, bool shown, const QRect &leftToRight) {
+            widget->setGeometry(QStyle::visualRect(layoutDirection(), rect(), leftToRight));
+            widget->setVisible(shown);
+        };
+        m_horizontalBar->setRange(0, std::max(0, canvas.width() - view.width()));
+        m_horizontalBar->setPageStep(view.width());
+        m_verticalBar->setRange(0, std::max(0, canvas.height() - view.height()));
+        m_verticalBar->setPageStep(view.height());
+        place(m_horizontalBar, horizontal, QRect(0, view.height(), view.width(), breadth));
+        place(m_verticalBar, vertical, QRect(view.width(), 0, breadth, view.height()));
+        place(m_barCorner, horizontal && vertical, QRect(view.width(), view.height(), breadth, breadth));
+    }
+    placeCanvas();
+}
+
+// The part of the window the canvas shows in: all of it less the bars shown,
+// the vertical one on the left right to left.
+QRect Form1::view() const
+{
+    QSize view = size();
+    if (m_horizontalBar != nullptr && !m_horizontalBar->isHidden())
+        view.rheight() -= m_horizontalBar->height();
+    if (m_verticalBar != nullptr && !m_verticalBar->isHidden())
+        view.rwidth() -= m_verticalBar->width();
+    return QStyle::visualRect(layoutDirection(), rect(), QRect(QPoint(0, 0), view));
+}
+
+// Right to left the canvas starts at the window's right edge, and the
+// horizontal bar, mirrored, starts at the right as well.
+void Form1::placeCanvas()
+{
+    const int across = m_horizontalBar != nullptr ? m_horizontalBar->value() : 0;
+    const int down = m_verticalBar != nullptr ? m_verticalBar->value() : 0;
+    m_canvas->move(isRightToLeft() ? width() - m_canvas->width() + across : -across, -down);
+}
+
+// The wheel scrolls the canvas wherever the control under it does not use
+// the wheel itself: sideways when it turns more sideways than up or down.
+void Form1::wheelEvent(QWheelEvent *event)
+{
+    const QPoint turn = event->angleDelta();
+    QScrollBar *bar = std::abs(turn.x()) > std::abs(turn.y()) ? m_horizontalBar : m_verticalBar;
+    if (bar == nullptr || bar->isHidden()) {
+        event->ignore();
+        return;
+    }
+    QCoreApplication::sendEvent(bar, event);
+}
+
+// Tab and Shift+Tab scroll the control they reach into sight.
+bool Form1::focusNextPrevChild(bool next)
+{
+    if (!QWidget::focusNextPrevChild(next))
+        return false;
+    if (const QWidget *focused = focusWidget())
+        scrollIntoView(*focused);
+    return true;
+}
+
+void Form1::scrollIntoView(const QWidget &control)
+{
+    if (m_horizontalBar == nullptr)
+        return;
+    const QRect place(control.mapTo(m_canvas, QPoint(0, 0)), control.size());
+    const QRect seen = view().translated(-m_canvas->pos());
+    // How far the view moves over the canvas so that the control's far end,
+    // and then its near end, is in sight. Right to left the near end is the
+    // right one, and the bar's value grows leftwards: both mirrored.
+    const auto shift = [](int first, int last, int seenFirst, int seenLast) {
+        const int toLast = std::max(0, last - seenLast);
+        return first < seenFirst + toLast ? first - seenFirst : toLast;
+    };
+    m_horizontalBar->setValue(m_horizontalBar->value()
+                              + (isRightToLeft() ? shift(-place.right(), -place.left(), -seen.right(), -seen.left())
+                                                 : shift(place.left(), place.right(), seen.left(), seen.right())));
+    m_verticalBar->setValue(m_verticalBar->value() + shift(place.top(), place.bottom(), seen.top(), seen.bottom()));
 }
 
 // Keyboard focus runs in the form's tab order through every control that

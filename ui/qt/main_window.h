@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+class QScrollBar;
+
 namespace ornivex {
 
 // The program's only window: one Qt control per entry of the form's table,
@@ -32,6 +34,11 @@ public:
 
     ConfigSnapshot gatherSnapshot() const;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+
 private:
     QWidget *createControl(int position);
     QWidget *control(std::string_view objectName) const;
@@ -39,15 +46,24 @@ private:
     void fitToScreen();
     void setTabOrder();
 
+    void updateScrollBars();
+    QRect view() const;
+    void placeCanvas();
+    void scrollIntoView(const QWidget &control);
+
     void createConfigFile();
     std::filesystem::path findOutputDirectory();
     void setCommandDescription(const QString &description);
 
     // One widget per entry of form::controls(), in the same order.
     std::vector<QWidget *> m_controls;
-    // The controls stand on a canvas of the client area's size, which
-    // scrolls when large text makes it larger than the screen.
+    // The controls stand on a canvas of the client area's size, which the
+    // scroll bars move when the window is smaller. The bars and the corner
+    // between them are made at the first need.
     QWidget *m_canvas = nullptr;
+    QScrollBar *m_horizontalBar = nullptr;
+    QScrollBar *m_verticalBar = nullptr;
+    QWidget *m_barCorner = nullptr;
     double m_pixelsPerTwip = 1.0 / 15;
     std::filesystem::path m_outputDirectory; // empty: the program's folder
 };

@@ -1,6 +1,8 @@
 #include "start_application.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -10,7 +12,10 @@
 #include <mutex>
 #include <vector>
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornivex {
@@ -102,10 +107,39 @@ void holdMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     std::_Exit(1);
 }
 
+// Qt wants a runtime folder of the user's own (XDG_RUNTIME_DIR) and warns
+// at every start where none is set, as for root outside a login session.
+// The program then takes the folder Qt itself falls back to,
+// <temp>/runtime-<user>: it creates it, or reuses it only where it is a
+// folder, not a link, of this user that nobody else may enter. A folder that
+// another user holds there, or that others may enter, is left to Qt, which
+// warns about it.
+void provideRuntimeFolder()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const uid_t user = ::geteuid();
+    const passwd *account = ::getpwuid(user);
+    const QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/runtime-"
+        + (account != nullptr ? QByteArray(account->pw_name) : QByteArray::number(user));
+    ::mkdir(folder.constData(), 0700); // fails where it exists, checked below
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat status { };
+    // The umask may have taken the owner's own access; Qt wants exactly 0700.
+    const bool own = ::fstat(fd, &status) == 0 && status.st_uid == user && (status.st_mode & 077) == 0
+        && ::fchmod(fd, 0700) == 0;
+    ::close(fd);
+    if (own)
+        ::setenv("XDG_RUNTIME_DIR", folder.constData(), 1);
+}
+
 } // namespace
 
 std::unique_ptr<QApplication> startApplication(int &argc, char **argv)
 {
+    provideRuntimeFolder();
     // Libraries below Qt (Xlib on a refused X display) write to the error
     // stream directly; that goes to a scratch file, to be passed on when the
     // display opens and dropped for the one sentence when it does not.
