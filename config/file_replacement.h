@@ -23,9 +23,12 @@ namespace ornivex {
 //   earlier file on Windows). Taken for a new file, and for a regular file
 //   with one link whose identity the new file can take on. A crash leaves
 //   the earlier file or the new one, complete; a hidden copy it leaves is
-//   removed by the next press.
+//   removed by the next press. Should the new file not fit, it is removed
+//   before writing in place is tried, so that its space is free again.
 // - Write in place: for a file with more names, a file whose identity the
-//   new file cannot take on, a folder that refuses new files, and on Windows
+//   new file cannot take on, a folder that refuses new files, on POSIX a
+//   folder marked append-only or immutable (where a new file is created
+//   first) and a file reached through a link of /proc, and on Windows
 //   a link or a file that another program holds without letting it be
 //   replaced. Writers in place take turns: each holds an exclusive lock from
 //   before its first write until its data is on disk (flock on POSIX; on
@@ -37,8 +40,10 @@ namespace ornivex {
 //   length, so that a full disk fails before a byte changes. A crash or failure during the write can
 //   leave new bytes at the start and old ones after; the error then says so.
 // FIFOs and character devices are written through as they are, never
-// replaced, and never waited for without limit; a block device, directory or
-// socket is an error. Throws ConfigWriteError, with advice for the operator.
+// replaced, and not waited for long once they take nothing; a block device,
+// directory or socket is an error. On POSIX, a press that finds the name
+// changed by another program before it changed a byte starts again from the
+// name, a few times. Throws ConfigWriteError, with advice for the operator.
 void ReplaceFileContents(const std::filesystem::path &directory, std::string_view name, std::string_view content);
 
 } // namespace ornivex

@@ -35,6 +35,13 @@ std::u16string systemText(int error)
     return fromUtf8(::strerror_r(error, buffer.data(), buffer.size()));
 }
 
+// The file's name for the operator. Reached through a link of /proc, its
+// own name there (a descriptor's number) says nothing, so the path is shown.
+std::u16string nameOf(const Target &target)
+{
+    return pathForDisplay(target.throughProcLink ? target.shownPath : target.name);
+}
+
 std::u16string thisUser()
 {
     return userName(::geteuid()) + u", the user this program runs as";
@@ -58,7 +65,7 @@ std::u16string kindOf(const struct stat &info)
 
 std::u16string notWritable(const Target &target)
 {
-    const std::u16string name = pathForDisplay(target.name);
+    const std::u16string name = nameOf(target);
     const std::u16string what = S_ISREG(target.existing->st_mode) ? u"The earlier " + name
                                                                   : name + u", " + kindOf(*target.existing) + u",";
     const uid_t owner = target.existing->st_uid;
@@ -74,29 +81,32 @@ std::u16string notWritable(const Target &target)
 // An immutable or append-only file refuses every user, root included.
 std::u16string markedFile(const Target &target)
 {
-    const UniqueFd file(
-        ::openat(target.folder.get(), target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    const UniqueFd file(target.open(O_RDONLY | O_NOCTTY | O_NONBLOCK));
     long flags = 0;
     if (!file || ::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) != 0 || (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) == 0)
         return {};
     const bool immutable = (flags & FS_IMMUTABLE_FL) != 0;
-    return pathForDisplay(target.name) + (immutable ? u" is marked immutable" : u" is marked append-only")
+    return nameOf(target) + (immutable ? u" is marked immutable" : u" is marked append-only")
         + u", so that no user may change it. Have an administrator remove the mark (chattr "
         + (immutable ? u"-i" : u"-a") + u").";
 }
 
 std::u16string folderRefusesFiles(const Target &target)
 {
-    struct stat folder = {};
-    if (::fstat(target.folder.get(), &folder) != 0)
+    struct statx folder = {};
+    if (::statx(target.folder.get(), "", AT_EMPTY_PATH, STATX_UID, &folder) != 0)
         return {};
     const std::u16string shownFolder = pathForDisplay(target.shownFolder());
-    if (folder.st_uid == ::geteuid())
-        return u"The folder " + shownFolder + u" belongs to " + userName(folder.st_uid)
+    // A folder marked immutable refuses every user, root included.
+    if ((folder.stx_attributes & STATX_ATTR_IMMUTABLE) != 0)
+        return u"The folder " + shownFolder + u" is marked immutable, so that no user may create a file in it. Have "
+            + u"an administrator remove the mark (chattr -i).";
+    if (folder.stx_uid == ::geteuid())
+        return u"The folder " + shownFolder + u" belongs to " + userName(folder.stx_uid)
             + u", the user this program runs as, but does not let it create files. Make it writable (for example "
               u"with chmod u+w).";
-    return u"The folder " + shownFolder + u" belongs to " + userName(folder.st_uid) + u" and does not let " + thisUser()
-        + u", create files in it. Have " + whoCanChange(folder.st_uid) + u" make it writable for "
+    return u"The folder " + shownFolder + u" belongs to " + userName(folder.stx_uid) + u" and does not let "
+        + thisUser() + u", create files in it. Have " + whoCanChange(folder.stx_uid) + u" make it writable for "
         + userName(::geteuid()) + u", or install the program into a folder that user may write to.";
 }
 
@@ -150,7 +160,7 @@ std::u16string adviceFor(int error, const Target &target, std::size_t size)
         return regular ? markedFile(target) : target.existing ? std::u16string() : folderRefusesFiles(target);
     case ENXIO:
         if (target.existing && S_ISFIFO(target.existing->st_mode))
-            return pathForDisplay(target.name)
+            return nameOf(target)
                 + u" is a FIFO (a named pipe), not a plain file, and no program has it open for reading. Start "
                   u"the program that reads it, or delete the FIFO so that a plain file can be written.";
         return {};
@@ -177,17 +187,20 @@ std::u16string adviceFor(int error, const Target &target, std::size_t size)
 std::u16string adviceStranger(const std::u16string &name, const char16_t *kind, uid_t owner, const struct stat &folder,
                               const std::string &shownFolder)
 {
+    const uid_t self = ::geteuid();
+    const std::u16string notTrusted = folder.st_uid == self
+        ? u"not of " + userName(self) + u", the user this program runs as and the folder's owner"
+        : u"who is neither " + userName(self) + u" (the user this program runs as) nor " + userName(folder.st_uid)
+            + u" (the folder's owner)";
     return name + u" in " + pathForDisplay(shownFolder) + u", a folder every user may write to, is " + kind + u" of "
-        + userName(owner) + u", who is neither " + userName(::geteuid()) + u" (the user this program runs as) nor "
-        + userName(folder.st_uid)
-        + u" (the folder's owner). It is not used, since another user may have put it there to catch or steer "
-          u"the settings. Have "
+        + userName(owner) + u", " + notTrusted
+        + u". It is not used, since another user may have put it there to catch or steer the settings. Have "
         + whoCanChange(owner) + u" delete it, or install the program into a folder of its own.";
 }
 
 std::u16string adviceHeld(const Target &target, int seconds)
 {
-    return u"Another program held " + pathForDisplay(target.name) + u" locked for more than "
+    return u"Another program held " + nameOf(target) + u" locked for more than "
         + number(static_cast<unsigned>(seconds))
         + u" seconds: another copy of this program writing it, or a program that locked it and stopped. Close that "
           u"program.";
@@ -195,24 +208,25 @@ std::u16string adviceHeld(const Target &target, int seconds)
 
 std::u16string adviceStalled(int error, const Target &target, std::size_t sent, std::size_t size, int seconds)
 {
-    const std::u16string start = pathForDisplay(target.name) + u" is " + kindOf(*target.existing) + u", not a plain "
+    const std::u16string start = nameOf(target) + u" is " + kindOf(*target.existing) + u", not a plain "
         + u"file, and ";
     const std::u16string count = number(sent) + u" of " + number(size) + u" bytes";
     const std::u16string remedy = u" Delete it, or the link that leads to it, so that a plain file can be written.";
     const bool fifo = S_ISFIFO(target.existing->st_mode);
     if (fifo && error == EAGAIN)
-        return start + u"the program reading it stopped reading: " + count + u" reached it in "
-            + number(static_cast<unsigned>(seconds)) + u" seconds. Make sure that program reads on, or restart it."
-            + remedy;
+        return start + u"the program reading it stopped reading: it took nothing for "
+            + number(static_cast<unsigned>(seconds)) + u" seconds, with " + count
+            + u" written into the FIFO. Make sure that program reads on, or restart it." + remedy;
     if (fifo && error == EPIPE)
-        return start + u"the program reading it closed it after " + count + u". Restart that program." + remedy;
+        return start + u"the program reading it closed it after " + count
+            + u" had been written into the FIFO. Restart that program." + remedy;
     return start + u"it took " + count + u" before it " + (error == EAGAIN ? u"stopped taking more." : u"failed.")
         + remedy;
 }
 
 std::u16string adviceBlockDevice(const Target &target)
 {
-    return pathForDisplay(target.name)
+    return nameOf(target)
         + u" is a block device, a disk or a partition: writing the settings onto it would destroy the data it holds, "
           u"so this program never does. Delete it, or the link that leads to it, so that a plain file can be "
           u"written.";
@@ -220,7 +234,7 @@ std::u16string adviceBlockDevice(const Target &target)
 
 std::u16string adviceSocket(const Target &target)
 {
-    return pathForDisplay(target.name)
+    return nameOf(target)
         + u" is a socket, through which programs talk to each other, not a file. Delete it so that a plain file can "
           u"be written.";
 }
@@ -262,12 +276,15 @@ std::u16string adviceFolderInTheWay(const std::u16string &name)
 
 std::u16string adviceReplacedMeanwhile(const Target &target)
 {
-    return pathForDisplay(target.name) + u" was replaced by another program while this one was writing it.";
+    return nameOf(target)
+        + u" was changed by another program each time this one was about to write it, so nothing was written: "
+          u"another copy of this program writing it, or a program that replaces it again and again. Close that "
+          u"program, or press again.";
 }
 
 std::u16string adviceLeftBehind(const Target &target, LeftBehind state)
 {
-    const std::u16string name = pathForDisplay(target.name);
+    const std::u16string name = nameOf(target);
     switch (state) {
     case LeftBehind::NewThenOld:
         return name + u" now begins with the new settings, but old lines follow them, which the server may misread "

@@ -310,8 +310,10 @@ public:
 
     int fd() const { return m_fd.get(); }
 
-    // Makes the new file the target: by linking it in where nothing stood,
-    // else by renaming a named copy over the target. 0 or the error.
+    // Makes the new file the target: where nothing stood, by giving it the
+    // name, which fails with EEXIST should something have taken the name
+    // meanwhile; else by renaming a named copy over the target. 0 or the
+    // error.
     int publish(bool replacing)
     {
         if (m_copyName.empty()) {
@@ -319,15 +321,17 @@ public:
             const auto linkAs = [&self, this](const std::string &copy) {
                 return ::linkat(AT_FDCWD, self.c_str(), m_folder, copy.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
             };
-            if (!replacing) {
-                const int error = linkAs(m_name);
-                if (error != EEXIST)
-                    return error;
-            }
+            if (!replacing)
+                return linkAs(m_name);
             if (const int error = nameCopy(linkAs))
                 return error;
         }
-        if (::renameat(m_folder, m_copyName.c_str(), m_folder, m_name.c_str()) != 0)
+        const unsigned flags = replacing ? 0 : RENAME_NOREPLACE;
+        // A file system that cannot rename only to a free name (EINVAL, as
+        // NFS) renames as it can.
+        if (::renameat2(m_folder, m_copyName.c_str(), m_folder, m_name.c_str(), flags) != 0
+            && (flags == 0 || errno != EINVAL
+                || ::renameat(m_folder, m_copyName.c_str(), m_folder, m_name.c_str()) != 0))
             return errno;
         m_copyName.clear();
         return 0;
@@ -357,54 +361,119 @@ private:
     std::string m_copyName;
 };
 
-// Writes a new file and puts it in the target's place. Returns false, having
-// changed nothing, when an earlier file is better written in place.
-bool replaceByRename(const Target &target, std::string_view content)
+// Writes a new file beside the target and puts it in the target's place. 0
+// or the error; a new file that did not take the name is gone by then, and
+// the space it held free again.
+int writeBeside(const Target &target, const std::optional<Identity> &earlier, std::string_view content)
 {
-    std::optional<Identity> earlier;
-    if (target.existing) {
-        earlier = identityOf(target);
-        if (!earlier || earlier->info.st_nlink != 1)
-            return false;
-    }
-    const auto giveUp = [&](int error) {
-        if (earlier && inPlaceMayDoBetter(error)) {
-            // Writing in place needs room only beyond what the old file
-            // holds; if not even that is free, fail now, before opening it
-            // for writing.
-            struct statvfs disk = {};
-            const auto held = static_cast<unsigned long long>(earlier->info.st_blocks) * 512;
-            if (error == ENOSPC && ::fstatvfs(target.folder.get(), &disk) == 0
-                && held + (::geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * disk.f_frsize
-                    < static_cast<unsigned long long>(content.size()))
-                fail(error, target, posix::adviceFor(error, target, content.size()));
-            return false;
-        }
-        fail(error, target, posix::adviceFor(error, target, content.size()));
-    };
-
     NewFile file(target.folder.get(), target.name);
     if (const int error = file.create(earlier.has_value()))
-        return giveUp(error);
+        return error;
     if (earlier) {
         if (const int error = takeOnIdentity(file.fd(), *earlier))
-            return giveUp(error);
+            return error;
     }
     std::size_t written = 0;
     if (const int error = posix::writeAt(file.fd(), content, 0, written))
-        return giveUp(error);
+        return error;
     if (earlier) {
         if (const int error = checkIdentity(file.fd(), *earlier))
-            return giveUp(error);
+            return error;
     }
     // On disk before it gets the name, so that after a crash the name holds
     // the earlier file or the new one, complete. The folder is not synced as
     // well: that would only make the rename itself survive a power cut in
     // the next few seconds, at about half again the cost of the whole write.
     if (::fdatasync(file.fd()) != 0)
-        return giveUp(errno);
-    if (const int error = file.publish(earlier.has_value()))
-        return giveUp(error);
+        return errno;
+    return file.publish(earlier.has_value());
+}
+
+enum class Outcome { Done, WriteInPlace, StartAgain };
+
+// Writes a new file and puts it in the target's place. Changes nothing when
+// an earlier file is better written in place, or when another program took
+// the name meanwhile.
+Outcome replaceByRename(const Target &target, std::string_view content)
+{
+    std::optional<Identity> earlier;
+    if (target.existing) {
+        earlier = identityOf(target);
+        if (!earlier || earlier->info.st_nlink != 1)
+            return Outcome::WriteInPlace;
+    }
+    const int error = writeBeside(target, earlier, content);
+    if (error == 0)
+        return Outcome::Done;
+    if (!earlier && error == EEXIST)
+        return Outcome::StartAgain;
+    if (!earlier || !inPlaceMayDoBetter(error))
+        fail(error, target, posix::adviceFor(error, target, content.size()));
+    // Writing in place needs room only beyond what the old file holds; if
+    // not even that is free, fail now, before opening it for writing.
+    struct statvfs disk = {};
+    const auto held = static_cast<unsigned long long>(earlier->info.st_blocks) * 512;
+    if (error == ENOSPC && ::fstatvfs(target.folder.get(), &disk) == 0
+        && held + (::geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * disk.f_frsize
+            < static_cast<unsigned long long>(content.size()))
+        fail(error, target, posix::adviceFor(error, target, content.size()));
+    return Outcome::WriteInPlace;
+}
+
+// Whether the folder keeps every name it holds (marked append-only or
+// immutable): no copy put there could replace the file, nor go again.
+bool keepsItsNames(const Target &target)
+{
+    struct statx folder = {};
+    return ::statx(target.folder.get(), "", AT_EMPTY_PATH, STATX_TYPE, &folder) == 0
+        && (folder.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+}
+
+// One round of writing what the walk found. False when it has to start
+// again from the walk, having changed nothing.
+bool writeTo(const Target &target, std::string_view content)
+{
+    if (!target.existing) {
+        checkSizeLimit(target, content.size());
+        if (!keepsItsNames(target))
+            return replaceByRename(target, content) == Outcome::Done;
+        // Where no copy could go again, the file is created as a plain write
+        // creates it, and the next round writes it in place.
+        const UniqueFd created(target.open(O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0666));
+        if (!created && errno != EEXIST) {
+            const int error = errno;
+            fail(error, target, posix::adviceFor(error, target, content.size()));
+        }
+        return false;
+    }
+    const mode_t type = target.existing->st_mode & S_IFMT;
+    if (type == S_IFREG) {
+        // The earlier file must be one we may write ourselves: a read-only
+        // file is an error, never silently replaced. Asked without opening
+        // it, so that a program watching it sees no write.
+        if (::faccessat(target.folder.get(), target.name.c_str(), W_OK,
+                        AT_EACCESS | (target.throughProcLink ? 0 : AT_SYMLINK_NOFOLLOW))
+            != 0) {
+            const int error = errno;
+            fail(error, target, posix::adviceFor(error, target, content.size()));
+        }
+        checkSizeLimit(target, content.size());
+        // A file reached through /proc is the one a process holds open, so it
+        // keeps its inode, as under a plain write.
+        const Outcome outcome = target.throughProcLink || keepsItsNames(target) ? Outcome::WriteInPlace
+                                                                                : replaceByRename(target, content);
+        if (outcome == Outcome::WriteInPlace)
+            posix::writeInPlace(target, content);
+        return outcome != Outcome::StartAgain;
+    }
+    if (type == S_IFIFO || type == S_IFCHR) {
+        posix::writeThrough(target, content);
+    } else if (type == S_IFBLK) {
+        // No configuration file is a disk: never write over one.
+        fail(EOPNOTSUPP, target, posix::adviceBlockDevice(target));
+    } else {
+        fail(ENXIO, target, posix::adviceSocket(target)); // as opening a socket answers
+    }
     return true;
 }
 
@@ -415,31 +484,22 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
     if (directory.empty())
         fail(ENOENT, std::string(name)); // never the working directory by default
     const QuietSignals quiet;
-    const Target target = posix::findTarget(directory.native(), name);
-    if (!target.existing) {
-        checkSizeLimit(target, content.size());
-        replaceByRename(target, content);
-        return;
-    }
-    const mode_t type = target.existing->st_mode & S_IFMT;
-    if (type == S_IFREG) {
-        // The earlier file must be one we may write ourselves: a read-only
-        // file is an error, never silently replaced. Asked without opening
-        // it, so that a program watching it sees no write.
-        if (::faccessat(target.folder.get(), target.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
-            const int error = errno;
-            fail(error, target, posix::adviceFor(error, target, content.size()));
+    // Another program may change the name between the walk and the write:
+    // another copy of this one replacing the file, another user putting
+    // something there. A round that finds so before a byte changed starts
+    // again from the walk, which then tells what stands there now.
+    constexpr int kRounds = 5;
+    for (int round = 1;; ++round) {
+        const Target target = posix::findTarget(directory.native(), name);
+        try {
+            if (writeTo(target, content))
+                return;
+        } catch (const ConfigWriteError &error) {
+            if (error.fileChanged() || target.unchanged())
+                throw;
         }
-        checkSizeLimit(target, content.size());
-        if (!replaceByRename(target, content))
-            posix::writeInPlace(target, content);
-    } else if (type == S_IFIFO || type == S_IFCHR) {
-        posix::writeThrough(target, content);
-    } else if (type == S_IFBLK) {
-        // No configuration file is a disk: never write over one.
-        fail(EOPNOTSUPP, target, posix::adviceBlockDevice(target));
-    } else {
-        fail(ENXIO, target, posix::adviceSocket(target)); // as opening a socket answers
+        if (round == kRounds)
+            fail(EAGAIN, target, posix::adviceReplacedMeanwhile(target));
     }
 }
 

@@ -44,8 +44,7 @@ bool waitUntil(Clock::time_point deadline, int fd = -1)
 UniqueFd openForWriting(const Target &target, Clock::time_point deadline, std::size_t size)
 {
     while (true) {
-        UniqueFd file(::openat(target.folder.get(), target.name.c_str(),
-                               O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+        UniqueFd file(target.open(O_WRONLY | O_NOCTTY | O_NONBLOCK));
         if (file)
             return file;
         const int error = errno;
@@ -153,8 +152,7 @@ void writeInPlace(const Target &target, std::string_view content)
     // synced. It is taken through a descriptor open only for reading where
     // the file allows, so that a press that finds it held never opens the
     // file for writing.
-    const UniqueFd reader(
-        ::openat(target.folder.get(), target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    const UniqueFd reader(target.open(O_RDONLY | O_NOCTTY | O_NONBLOCK));
     if (reader)
         checkStillTheTarget(target, reader.get());
     const bool locked = reader && lockFile(target, reader.get(), deadline);
@@ -173,7 +171,7 @@ void writeInPlace(const Target &target, std::string_view content)
 
 void writeThrough(const Target &target, std::string_view content)
 {
-    const Clock::time_point deadline = deadlineFromNow();
+    Clock::time_point deadline = deadlineFromNow();
     UniqueFd file = openForWriting(target, deadline, content.size());
     checkStillTheTarget(target, file.get());
     std::size_t sent = 0;
@@ -181,6 +179,10 @@ void writeThrough(const Target &target, std::string_view content)
         const ssize_t count = ::write(file.get(), content.data() + sent, content.size() - sent);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
+            // A reader that keeps reading gets everything, however slowly, as
+            // from a plain write; only one that takes nothing for the whole
+            // patience has stopped.
+            deadline = deadlineFromNow();
             continue;
         }
         const int error = count == 0 ? ENOSPC : errno;

@@ -19,8 +19,8 @@ struct Target;
 void writeInPlace(const Target &target, std::string_view content);
 
 // Writes through the FIFO or character device `target` without blocking: a
-// reader or device that takes nothing for a few seconds ends the write with
-// an error, never the window's responsiveness. Throws ConfigWriteError.
+// reader or device that takes nothing for a few seconds on end ends the write
+// with an error, never the window's responsiveness. Throws ConfigWriteError.
 void writeThrough(const Target &target, std::string_view content);
 
 // Writes `bytes` at `offset`, counting in `written` what got there. 0 or the

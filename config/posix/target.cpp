@@ -9,7 +9,9 @@
 #include <deque>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 
 namespace ornivex::posix {
@@ -72,6 +74,16 @@ void prependParts(std::deque<std::string> &parts, std::string_view path)
     parts.insert(parts.begin(), split.begin(), split.end());
 }
 
+// The links of /proc (a process's root, its working folder, its open files)
+// lead where the kernel says, which their text need not name: a root in
+// another mount namespace, a pipe, a file since deleted. So the kernel
+// follows them, as it does for a plain write.
+bool onProc(int folder)
+{
+    struct statfs info = {};
+    return ::fstatfs(folder, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+}
+
 UniqueFd openFolder(int at, const char *path, const std::string &shownPath)
 {
     UniqueFd folder(::openat(at, path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -93,6 +105,19 @@ std::string Target::shownFolder() const
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : shownPath.substr(0, slash);
+}
+
+int Target::open(int flags, mode_t mode) const
+{
+    return ::openat(folder.get(), name.c_str(), flags | O_CLOEXEC | (throughProcLink ? 0 : O_NOFOLLOW), mode);
+}
+
+bool Target::unchanged() const
+{
+    struct stat now = {};
+    if (::fstatat(folder.get(), name.c_str(), &now, throughProcLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT && !existing;
+    return existing && sameFile(now, *existing);
 }
 
 Target findTarget(const std::string &directory, std::string_view name)
@@ -131,10 +156,13 @@ Target findTarget(const std::string &directory, std::string_view name)
             const int error = errno;
             fail(error, shownHere(), adviceWalk(error, folder.get(), shown, joinPath(shown, part)));
         }
+        const bool procLink = S_ISLNK(info.st_mode) && onProc(folder.get());
         if (S_ISLNK(info.st_mode)) {
             if (++links > kMaxLinks)
                 fail(ELOOP, shownHere(), adviceWalk(ELOOP, folder.get(), shown, joinPath(shown, part)));
             refuseStranger(folder.get(), info, part, shown, shownHere());
+        }
+        if (S_ISLNK(info.st_mode) && !procLink) {
             std::string target(PATH_MAX, '\0');
             const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
             if (length < 0 || length == static_cast<ssize_t>(target.size())) {
@@ -152,13 +180,18 @@ Target findTarget(const std::string &directory, std::string_view name)
             continue;
         }
         if (last) {
+            if (procLink && ::fstatat(folder.get(), part.c_str(), &info, 0) != 0) {
+                const int error = errno;
+                fail(error, shownHere(), adviceWalk(error, folder.get(), shown, joinPath(shown, part)));
+            }
             if (part == "." || part == ".." || S_ISDIR(info.st_mode))
                 fail(EISDIR, shownHere(), adviceFolderInTheWay(pathForDisplay(part)));
             if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))
                 refuseStranger(folder.get(), info, part, shown, shownHere());
-            return {std::move(folder), part, shownHere(), info};
+            return {std::move(folder), part, shownHere(), info, procLink};
         }
-        UniqueFd next(::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(
+            ::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (procLink ? 0 : O_NOFOLLOW)));
         if (!next) {
             const int error = errno;
             fail(error, shownHere(), adviceWalk(error, folder.get(), shown, joinPath(shown, part)));
