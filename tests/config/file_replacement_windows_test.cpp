@@ -352,6 +352,9 @@ const Case kCases[] = {
      [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN); }},
     {"HiddenSystemFileKeepsBoth", 0, 0, L"", {kTheFile},
      [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM); }},
+    // The new file cannot carry an access list set on the earlier one: ReplaceFileW keeps it.
+    {"FileWithAnAccessListOfItsOwn", 0, 0, L"", {kTheFile},
+     [](Scene &s) { s.file(kName, "old", FILE_ATTRIBUTE_HIDDEN); s.security(kName, kOpenToAll); }},
     {"HardLinkedFileIsWrittenInPlace", 0, InPlace, L"", {kName, L"second name"},
      [](Scene &s) { s.file(kName, "old"); s.hardLink(kName, L"second name"); }},
     {"WritableFileInAFolderThatRefusesNewFiles", 0, InPlace, L"", {kTheFile}, [](Scene &s) {
