@@ -353,14 +353,19 @@ Target findTarget(const std::wstring &folder, const std::wstring &name, std::siz
     // A link at the name or on the way to it leads elsewhere: the file it
     // reaches is written, by the same rules, and the link stays as it is.
     // Wine shows a Unix link as a plain file, so the path the open file
-    // really has tells, not its attributes.
+    // really has tells, not its attributes. Where the system cannot tell
+    // that path, the name is looked at step by step, and a link found there
+    // is written through in place.
+    bool located = !followLinks;
     const auto reached = [&](HANDLE file) -> std::optional<Target> {
-        const std::wstring path = followLinks ? finalPathOf(file) : std::wstring();
+        const std::wstring path = located ? std::wstring() : finalPathOf(file);
         const std::size_t slash = path.find_last_of(L'\\');
-        if (path.empty() || slash == std::wstring::npos
-            || ::CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), target.path.c_str(),
-                                      static_cast<int>(target.path.size()), TRUE)
-                == CSTR_EQUAL)
+        if (path.empty() || slash == std::wstring::npos)
+            return std::nullopt;
+        located = true;
+        if (::CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), target.path.c_str(),
+                                   static_cast<int>(target.path.size()), TRUE)
+            == CSTR_EQUAL)
             return std::nullopt;
         return findTarget(path.substr(0, slash), path.substr(slash + 1), size, false);
     };
@@ -376,7 +381,7 @@ Target findTarget(const std::wstring &folder, const std::wstring &name, std::siz
             return std::move(*elsewhere);
         const std::optional<Existing> existing = existingOf(file.get());
         constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
-        if (existing && existing->links == 1 && (existing->attributes & kNotPlain) == 0) {
+        if (located && existing && existing->links == 1 && (existing->attributes & kNotPlain) == 0) {
             target.existing = existing;
             target.writableAndRemovable = true;
             if ((existing->attributes & ~kCarriedAttributes) == 0 && onlyTheDataStream(file.get()))
