@@ -6,9 +6,57 @@
 # both again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sources=$(pwd -P)
 build=$(realpath "$1")
 shift
 source scripts/wine_session.sh
+
+# As root, Wine runs as the user nobody, who must reach the sources and the
+# build at their own paths: ctest and the test programs name them. Where a
+# folder above them is closed to others (a clone in /root, or under any
+# folder of mode 0700), the script runs again in a private mount namespace.
+# There each such folder is covered by a tmpfs that holds only the way down
+# to the sources and the build, which are bound back at their paths; no one
+# outside the namespace sees a change, and it ends with the script.
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; }
+# closed_above <path>: the first folder on the way to <path> that nobody
+# cannot enter, <path> itself left out.
+closed_above() {
+    local part='' name names
+    IFS=/ read -ra names <<<"${1#/}"
+    for name in "${names[@]:0:${#names[@]}-1}"; do
+        part+=/$name
+        as_nobody test -x "$part" || { echo "$part"; return; }
+    done
+}
+if [ "$(id -u)" -eq 0 ] && [ -z "${ORNIVEX_REACHABLE:-}" ] \
+    && [ -n "$(closed_above "$sources")$(closed_above "$build")" ] && unshare --mount true 2>/dev/null; then
+    exec unshare --mount --propagation private env ORNIVEX_REACHABLE=1 "$sources/scripts/windows_tests.sh" \
+        "$build" "$@"
+fi
+if [ -n "${ORNIVEX_REACHABLE:-}" ]; then
+    held=$(mktemp -d)
+    kept=("$sources" "$build")
+    closed=()
+    for i in "${!kept[@]}"; do
+        closed[i]=$(closed_above "${kept[i]}")
+        mkdir "$held/$i"
+        mount --bind "${kept[i]}" "$held/$i"
+    done
+    covered=' '
+    for i in "${!kept[@]}"; do
+        [ -n "${closed[i]}" ] || continue
+        if [[ $covered != *" ${closed[i]} "* ]]; then
+            mount -t tmpfs -o mode=0755 tmpfs "${closed[i]}"
+            covered+="${closed[i]} "
+        fi
+        mkdir -p "${kept[i]}"
+        mount --bind "$held/$i" "${kept[i]}"
+    done
+    for i in "${!kept[@]}"; do umount "$held/$i"; done
+    rm -r "$held"
+    cd "$sources"
+fi
 
 small_disk=$build/wine/small-disk
 cleanup() {

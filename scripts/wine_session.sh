@@ -23,6 +23,18 @@ wine_session_open() {
     export WINEARCH=win64
     # No Mono or Gecko install prompts: the tests need neither.
     export WINEDLLOVERRIDES="mscoree,mshtml="
+    # Wine maps Unix file names through the character set of the locale, so
+    # without a UTF-8 one (LANG unset, as in containers and fresh systems)
+    # no name beyond ASCII can be opened. C.UTF-8 is built into the C
+    # library; only the character set is set, so that a caller's language
+    # (LANG) still holds.
+    if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+        if [ -n "${LC_ALL:-}" ]; then
+            export LANG=$LC_ALL
+            unset LC_ALL
+        fi
+        export LC_CTYPE=C.UTF-8
+    fi
     mkdir -p "$folder/home" "$WINEPREFIX"
     if [ "$(id -u)" -eq 0 ]; then
         chown nobody:nogroup "$folder" "$folder/home" "$WINEPREFIX"

@@ -40,7 +40,7 @@ std::filesystem::path ProgramFolder()
         program.resize(std::min(program.size() * 2, kLongestPath));
     }
     throw ConfigWriteError(static_cast<int>(error), fromAscii(kConfigFileName), WindowsErrorText(error),
-                           u"This tool cannot tell which folder it was started from, so it writes the file nowhere "
+                           u"This program cannot tell which folder it was started from, so it writes the file nowhere "
                            u"rather than in the wrong place. Close it and start it again from its folder.");
 }
 
