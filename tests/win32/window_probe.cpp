@@ -11,6 +11,11 @@
 //            check box stands right of its last one
 //   button   prints the centre of the window's push button on the screen
 //   tooltip  prints the text of the tooltip on show
+//   bars     prints the scroll bars the window shows (none, vertical,
+//            horizontal, both); fails unless a bar is shown exactly where
+//            the client area is smaller than the canvas it scrolls
+//   identity <program file>: prints its version strings and the sizes of
+//            its first icon group
 // Exits 0 when done, 1 when a check fails, 2 when no such window is shown.
 
 #include <windows.h>
@@ -22,6 +27,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <shellapi.h>
 
 namespace {
 
@@ -187,18 +194,61 @@ int checkMirrored(HWND window)
     return boxes.front().left > boxes.back().left ? 0 : 1;
 }
 
+int printScrollBars(HWND window)
+{
+    RECT client{};
+    RECT canvas{};
+    ::GetClientRect(window, &client);
+    ::GetClientRect(::GetWindow(window, GW_CHILD), &canvas);
+    const auto style = ::GetWindowLongPtrW(window, GWL_STYLE);
+    const bool vertical = (style & WS_VSCROLL) != 0;
+    const bool horizontal = (style & WS_HSCROLL) != 0;
+    print(vertical ? (horizontal ? L"both" : L"vertical") : (horizontal ? L"horizontal" : L"none"));
+    return vertical == (client.bottom < canvas.bottom) && horizontal == (client.right < canvas.right) ? 0 : 1;
+}
+
+// The version strings of a program file and the sizes in its first icon
+// group, the one Explorer shows: a GRPICONDIR of 6 bytes, the number of
+// images at 4, then 14 bytes an image, its width first (0 for 256).
+int printIdentity(const wchar_t *path)
+{
+    DWORD ignored = 0;
+    std::vector<char> version(::GetFileVersionInfoSizeW(path, &ignored));
+    if (version.empty() || !::GetFileVersionInfoW(path, 0, static_cast<DWORD>(version.size()), version.data()))
+        return 1;
+    for (const std::wstring field : {L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
+        void *value = nullptr;
+        UINT characters = 0;
+        if (::VerQueryValueW(version.data(), (L"\\StringFileInfo\\040904B0\\" + field).c_str(), &value, &characters))
+            print(field + L" " + static_cast<const wchar_t *>(value));
+    }
+    std::wstring sizes = L"icon groups " + std::to_wstring(::ExtractIconExW(path, -1, nullptr, nullptr, 0)) + L":";
+    HMODULE program = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC group = program != nullptr ? ::FindResourceW(program, MAKEINTRESOURCEW(1), RT_GROUP_ICON) : nullptr;
+    const auto *bytes = group != nullptr ? static_cast<const BYTE *>(::LockResource(::LoadResource(program, group)))
+                                         : nullptr;
+    for (int i = 0; bytes != nullptr && i < bytes[4]; ++i)
+        sizes += L" " + std::to_wstring(bytes[6 + 14 * i] == 0 ? 256 : bytes[6 + 14 * i]);
+    print(sizes);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
     if (argc != 3) {
-        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip <window title>\n", stderr);
+        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip|bars <window title>, identity <program "
+                   "file>\n",
+                   stderr);
         return 2;
     }
     // Aware of DPI as the program is, so that its sizes and DPI are seen
     // unscaled.
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const std::wstring command = argv[1];
+    if (command == L"identity")
+        return printIdentity(argv[2]);
     Found found{argv[2]};
     ::EnumWindows(findVisible, reinterpret_cast<LPARAM>(&found));
     if (found.window == nullptr)
@@ -230,5 +280,7 @@ int wmain(int argc, wchar_t **argv)
         return printButtonCentre(found.window);
     if (command == L"tooltip")
         return printTooltip();
+    if (command == L"bars")
+        return printScrollBars(found.window);
     return 2;
 }
