@@ -11,9 +11,6 @@
 //            check box stands right of its last one
 //   button   prints the centre of the window's push button on the screen
 //   tooltip  prints the text of the tooltip on show
-//   bars     prints the scroll bars the window shows (none, vertical,
-//            horizontal, both); fails unless a bar is shown exactly where
-//            the client area is smaller than the canvas it scrolls
 //   identity <program file>: prints its version strings and the sizes of
 //            its first icon group
 // Exits 0 when done, 1 when a check fails, 2 when no such window is shown.
@@ -194,19 +191,6 @@ int checkMirrored(HWND window)
     return boxes.front().left > boxes.back().left ? 0 : 1;
 }
 
-int printScrollBars(HWND window)
-{
-    RECT client{};
-    RECT canvas{};
-    ::GetClientRect(window, &client);
-    ::GetClientRect(::GetWindow(window, GW_CHILD), &canvas);
-    const auto style = ::GetWindowLongPtrW(window, GWL_STYLE);
-    const bool vertical = (style & WS_VSCROLL) != 0;
-    const bool horizontal = (style & WS_HSCROLL) != 0;
-    print(vertical ? (horizontal ? L"both" : L"vertical") : (horizontal ? L"horizontal" : L"none"));
-    return vertical == (client.bottom < canvas.bottom) && horizontal == (client.right < canvas.right) ? 0 : 1;
-}
-
 // The version strings of a program file and the sizes in its first icon
 // group, the one Explorer shows: a GRPICONDIR of 6 bytes, the number of
 // images at 4, then 14 bytes an image, its width first (0 for 256).
@@ -238,9 +222,7 @@ int printIdentity(const wchar_t *path)
 int wmain(int argc, wchar_t **argv)
 {
     if (argc != 3) {
-        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip|bars <window title>, identity <program "
-                   "file>\n",
-                   stderr);
+        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip <title>, identity <program>\n", stderr);
         return 2;
     }
     // Aware of DPI as the program is, so that its sizes and DPI are seen
@@ -280,7 +262,5 @@ int wmain(int argc, wchar_t **argv)
         return printButtonCentre(found.window);
     if (command == L"tooltip")
         return printTooltip();
-    if (command == L"bars")
-        return printScrollBars(found.window);
     return 2;
 }
