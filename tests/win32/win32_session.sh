@@ -194,7 +194,7 @@ localedef -i he_IL -f UTF-8 "$work/locale/he_IL.UTF-8" 2>/dev/null || [ -d "$wor
     || fail "cannot define the Hebrew locale"
 chmod -R a+rX "$work/locale"
 start_program LOCPATH="$work/locale" LANG=he_IL.UTF-8
-probe mirrored ORNIVEX_CONFIG >/dev/null || fail "the window is not mirrored for a Hebrew user interface"
-probe fits ORNIVEX_CONFIG >/dev/null || fail "captions are cut when mirrored"
+fits=$(probe fits ORNIVEX_CONFIG) || fail "captions are cut when mirrored: $fits"
+grep -q ' mirrored 1' <<<"$fits" || fail "the window is not mirrored for a Hebrew user interface: $fits"
 close_program
 echo "ok: every file as the golden files, a press leaves the pixels, the report read, 192 DPI fits, right to left mirrors"

@@ -5,10 +5,10 @@
 //   focus    prints the class and text of the control that has the
 //            keyboard focus in the window's thread
 //   fits     checks that every caption fits its control in the system's
-//            message font at the system's DPI; prints that DPI, whether it is mirrored and
-//            each caption that does not fit; fails if one does not
-//   mirrored checks that the window lays out right to left: its first
-//            check box stands right of its last one
+//            message font at the system's DPI; prints each caption that
+//            does not fit, that DPI and whether the window lays out right
+//            to left (its first check box stands right of its last one);
+//            fails if a caption does not fit
 //   button   prints the centre of the window's push button on the screen
 //   tooltip  prints the text of the tooltip on show
 //   identity <program file>: prints its version strings and the sizes of
@@ -96,8 +96,6 @@ int checkFits(HWND window)
     // The system's DPI: under Wine every monitor has it, and GetDpiForWindow
     // on another process's window answers 96 whatever the window uses.
     const UINT dpi = ::GetDpiForSystem();
-    const bool mirrored = (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
-    std::printf("dpi %u mirrored %d\n", dpi, mirrored ? 1 : 0);
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi))
@@ -107,6 +105,7 @@ int checkFits(HWND window)
     const HGDIOBJ previous = ::SelectObject(dc, font);
     int failures = 0;
     int captions = 0;
+    std::vector<LONG> boxes; // where each check box starts on the screen
     for (HWND control : descendants(window)) {
         const std::wstring name = classOf(control);
         const std::wstring text = textOf(control);
@@ -118,6 +117,10 @@ int checkFits(HWND window)
             size.cx += ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
         RECT client{};
         ::GetClientRect(control, &client);
+        RECT place{};
+        ::GetWindowRect(control, &place);
+        if (isCheckBox(control))
+            boxes.push_back(place.left);
         ++captions;
         if (size.cx > client.right || size.cy > client.bottom) {
             ++failures;
@@ -128,7 +131,8 @@ int checkFits(HWND window)
     ::SelectObject(dc, previous);
     ::ReleaseDC(nullptr, dc);
     ::DeleteObject(font);
-    std::printf("captions %d, cut %d\n", captions, failures);
+    std::printf("captions %d, cut %d\ndpi %u mirrored %d\n", captions, failures, dpi,
+                boxes.size() > 1 && boxes.front() > boxes.back() ? 1 : 0);
     return failures == 0 && captions > 0 ? 0 : 1;
 }
 
@@ -176,21 +180,6 @@ int printTooltip()
     return 0;
 }
 
-int checkMirrored(HWND window)
-{
-    std::vector<RECT> boxes;
-    for (HWND control : descendants(window)) {
-        RECT place{};
-        ::GetWindowRect(control, &place);
-        if (isCheckBox(control))
-            boxes.push_back(place);
-    }
-    if (boxes.size() < 2)
-        return 1;
-    std::printf("first check box at %ld, last at %ld\n", boxes.front().left, boxes.back().left);
-    return boxes.front().left > boxes.back().left ? 0 : 1;
-}
-
 // The version strings of a program file and the sizes in its first icon
 // group, the one Explorer shows: a GRPICONDIR of 6 bytes, the number of
 // images at 4, then 14 bytes an image, its width first (0 for 256).
@@ -222,7 +211,7 @@ int printIdentity(const wchar_t *path)
 int wmain(int argc, wchar_t **argv)
 {
     if (argc != 3) {
-        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip <title>, identity <program>\n", stderr);
+        std::fputs("usage: window_probe text|focus|fits|button|tooltip <title>, identity <program>\n", stderr);
         return 2;
     }
     // Aware of DPI as the program is, so that its sizes and DPI are seen
@@ -256,8 +245,6 @@ int wmain(int argc, wchar_t **argv)
     }
     if (command == L"fits")
         return checkFits(found.window);
-    if (command == L"mirrored")
-        return checkMirrored(found.window);
     if (command == L"button")
         return printButtonCentre(found.window);
     if (command == L"tooltip")

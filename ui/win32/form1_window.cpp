@@ -461,9 +461,11 @@ void Form1Window::nameTextBoxes()
     }
 }
 
-// The annotations go with the boxes: the service keeps them by window.
+// The annotations go with the boxes: the service keeps them by window. No
+// question while the window is destroyed names them anew.
 void Form1Window::clearTextBoxNames()
 {
+    m_textBoxesNamed = true;
     if (m_annotations != nullptr) {
         const auto controls = form::controls();
         for (std::size_t i = 0; i < controls.size(); ++i) {
