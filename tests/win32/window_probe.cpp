@@ -5,12 +5,14 @@
 //   focus    prints the class and text of the control that has the
 //            keyboard focus in the window's thread
 //   fits     checks that every caption fits its control in the system's
-//            message font at the system's DPI; prints that DPI, whether it is mirrored and
-//            each caption that does not fit; fails if one does not
-//   mirrored checks that the window lays out right to left: its first
-//            check box stands right of its last one
+//            message font at the system's DPI; prints each caption that
+//            does not fit, that DPI and whether the window lays out right
+//            to left (its first check box stands right of its last one);
+//            fails if a caption does not fit
 //   button   prints the centre of the window's push button on the screen
 //   tooltip  prints the text of the tooltip on show
+//   identity <program file>: prints its version strings and the sizes of
+//            its first icon group
 // Exits 0 when done, 1 when a check fails, 2 when no such window is shown.
 
 #include <windows.h>
@@ -22,6 +24,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <shellapi.h>
 
 namespace {
 
@@ -92,8 +96,6 @@ int checkFits(HWND window)
     // The system's DPI: under Wine every monitor has it, and GetDpiForWindow
     // on another process's window answers 96 whatever the window uses.
     const UINT dpi = ::GetDpiForSystem();
-    const bool mirrored = (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
-    std::printf("dpi %u mirrored %d\n", dpi, mirrored ? 1 : 0);
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi))
@@ -103,6 +105,7 @@ int checkFits(HWND window)
     const HGDIOBJ previous = ::SelectObject(dc, font);
     int failures = 0;
     int captions = 0;
+    std::vector<LONG> boxes; // where each check box starts on the screen
     for (HWND control : descendants(window)) {
         const std::wstring name = classOf(control);
         const std::wstring text = textOf(control);
@@ -114,6 +117,10 @@ int checkFits(HWND window)
             size.cx += ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
         RECT client{};
         ::GetClientRect(control, &client);
+        RECT place{};
+        ::GetWindowRect(control, &place);
+        if (isCheckBox(control))
+            boxes.push_back(place.left);
         ++captions;
         if (size.cx > client.right || size.cy > client.bottom) {
             ++failures;
@@ -124,7 +131,8 @@ int checkFits(HWND window)
     ::SelectObject(dc, previous);
     ::ReleaseDC(nullptr, dc);
     ::DeleteObject(font);
-    std::printf("captions %d, cut %d\n", captions, failures);
+    std::printf("captions %d, cut %d\ndpi %u mirrored %d\n", captions, failures, dpi,
+                boxes.size() > 1 && boxes.front() > boxes.back() ? 1 : 0);
     return failures == 0 && captions > 0 ? 0 : 1;
 }
 
@@ -172,19 +180,30 @@ int printTooltip()
     return 0;
 }
 
-int checkMirrored(HWND window)
+// The version strings of a program file and the sizes in its first icon
+// group, the one Explorer shows: a GRPICONDIR of 6 bytes, the number of
+// images at 4, then 14 bytes an image, its width first (0 for 256).
+int printIdentity(const wchar_t *path)
 {
-    std::vector<RECT> boxes;
-    for (HWND control : descendants(window)) {
-        RECT place{};
-        ::GetWindowRect(control, &place);
-        if (isCheckBox(control))
-            boxes.push_back(place);
-    }
-    if (boxes.size() < 2)
+    DWORD ignored = 0;
+    std::vector<char> version(::GetFileVersionInfoSizeW(path, &ignored));
+    if (version.empty() || !::GetFileVersionInfoW(path, 0, static_cast<DWORD>(version.size()), version.data()))
         return 1;
-    std::printf("first check box at %ld, last at %ld\n", boxes.front().left, boxes.back().left);
-    return boxes.front().left > boxes.back().left ? 0 : 1;
+    for (const std::wstring field : {L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
+        void *value = nullptr;
+        UINT characters = 0;
+        if (::VerQueryValueW(version.data(), (L"\\StringFileInfo\\040904B0\\" + field).c_str(), &value, &characters))
+            print(field + L" " + static_cast<const wchar_t *>(value));
+    }
+    std::wstring sizes = L"icon groups " + std::to_wstring(::ExtractIconExW(path, -1, nullptr, nullptr, 0)) + L":";
+    HMODULE program = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC group = program != nullptr ? ::FindResourceW(program, MAKEINTRESOURCEW(1), RT_GROUP_ICON) : nullptr;
+    const auto *bytes = group != nullptr ? static_cast<const BYTE *>(::LockResource(::LoadResource(program, group)))
+                                         : nullptr;
+    for (int i = 0; bytes != nullptr && i < bytes[4]; ++i)
+        sizes += L" " + std::to_wstring(bytes[6 + 14 * i] == 0 ? 256 : bytes[6 + 14 * i]);
+    print(sizes);
+    return 0;
 }
 
 } // namespace
@@ -192,13 +211,15 @@ int checkMirrored(HWND window)
 int wmain(int argc, wchar_t **argv)
 {
     if (argc != 3) {
-        std::fputs("usage: window_probe text|focus|fits|mirrored|button|tooltip <window title>\n", stderr);
+        std::fputs("usage: window_probe text|focus|fits|button|tooltip <title>, identity <program>\n", stderr);
         return 2;
     }
     // Aware of DPI as the program is, so that its sizes and DPI are seen
     // unscaled.
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const std::wstring command = argv[1];
+    if (command == L"identity")
+        return printIdentity(argv[2]);
     Found found{argv[2]};
     ::EnumWindows(findVisible, reinterpret_cast<LPARAM>(&found));
     if (found.window == nullptr)
@@ -224,8 +245,6 @@ int wmain(int argc, wchar_t **argv)
     }
     if (command == L"fits")
         return checkFits(found.window);
-    if (command == L"mirrored")
-        return checkMirrored(found.window);
     if (command == L"button")
         return printButtonCentre(found.window);
     if (command == L"tooltip")

@@ -7,8 +7,11 @@
 #include "windows_error.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,6 +27,8 @@ constexpr wchar_t kCanvasClass[] = L"OrnivexConfigCanvas";
 // for Enter and Escape in a control that does not take them; the window
 // ignores both.
 constexpr int kFirstControlId = 1000;
+// The program's icon group, resource 1 of ornivex-config.rc.
+constexpr WORD kIconResource = 1;
 
 const wchar_t *wide(std::u16string_view text)
 {
@@ -195,6 +200,43 @@ private:
     TEXTMETRICW m_metrics{};
 };
 
+// Pastes the clipboard's text into a one-line box as it will be written,
+// every line break one space: the edit by itself keeps only what comes
+// before the first line break. False where the clipboard holds no text or
+// cannot be opened (another program holds it open), so that the edit does
+// what it does by itself.
+bool pasteAsOneLine(HWND box)
+{
+    if (::IsClipboardFormatAvailable(CF_UNICODETEXT) == 0 || ::OpenClipboard(box) == 0)
+        return false;
+    std::u16string line;
+    bool read = false;
+    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    const auto *text = data != nullptr ? static_cast<const wchar_t *>(::GlobalLock(data)) : nullptr;
+    if (text != nullptr) {
+        try { // within the block even where the text lacks its terminating zero
+            line = form::pastedText(fromWide({text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t))}));
+            read = true;
+        } catch (const std::bad_alloc &) {
+        }
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    if (read)
+        ::SendMessageW(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(wide(line))); // TRUE: can be undone
+    return read;
+}
+
+// COM's two functions, from ole32 loaded when first needed: importing it
+// would load it and the libraries it needs at every start.
+template <typename Function>
+Function comFunction(const char *name)
+{
+    HMODULE ole32 = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    FARPROC found = ole32 != nullptr ? ::GetProcAddress(ole32, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
 } // namespace
 
 bool userLanguageReadsRightToLeft()
@@ -233,6 +275,7 @@ Form1Window::Form1Window(HINSTANCE instance)
                                      nullptr, instance, this);
         if (m_window == nullptr)
             throwLastError("CreateWindowExW");
+        setIcons();
         // Not WS_CLIPCHILDREN: a group box paints only its line and caption,
         // and the canvas must paint the background inside it.
         m_canvas = ::CreateWindowExW(WS_EX_CONTROLPARENT, kCanvasClass, nullptr, WS_CHILD | WS_VISIBLE, 0, 0,
@@ -262,6 +305,15 @@ Form1Window::~Form1Window()
         ::DestroyWindow(m_window);
     if (m_font != nullptr)
         ::DeleteObject(m_font);
+    for (HICON icon : m_icons) {
+        if (icon != nullptr)
+            ::DestroyIcon(icon);
+    }
+    if (m_comStarted) {
+        using CoUninitializeFunction = void(WINAPI *)();
+        if (const auto end = comFunction<CoUninitializeFunction>("CoUninitialize"); end != nullptr)
+            end();
+    }
 }
 
 namespace {
@@ -313,8 +365,10 @@ void Form1Window::createControls(HFONT font)
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         if (entry.kind == form::Kind::CheckBox)
             ::SendMessageW(control, BM_SETCHECK, entry.initiallyChecked ? BST_CHECKED : BST_UNCHECKED, 0);
-        if (entry.kind == form::Kind::TextBox)
+        if (entry.kind == form::Kind::TextBox) {
             ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0); // 0: as long as the system allows, not 32767
+            ::SetWindowSubclass(control, textBoxProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+        }
         created[i] = control;
     }
     m_controls = std::move(created);
@@ -339,6 +393,88 @@ void Form1Window::createTooltip()
     tool.uId = reinterpret_cast<UINT_PTR>(m_button);
     tool.lpszText = m_tooltipText.data();
     ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// The program's icon in the title bar and the taskbar, at the sizes the
+// window's DPI asks for; none where the program holds no icon (the tests).
+void Form1Window::setIcons()
+{
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    for (const int which : {ICON_SMALL, ICON_BIG}) {
+        const int size = ::GetSystemMetricsForDpi(which == ICON_BIG ? SM_CXICON : SM_CXSMICON, m_dpi);
+        auto *const icon = static_cast<HICON>(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        if (icon == nullptr)
+            continue;
+        ::SendMessageW(m_window, WM_SETICON, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(icon));
+        if (HICON previous = std::exchange(m_icons[which], icon); previous != nullptr)
+            ::DestroyIcon(previous);
+    }
+}
+
+// What a screen reader calls each text box is form::accessibleName. Windows'
+// documented way to say it is a dynamic annotation of the box's name
+// (IAccPropServices::SetHwndPropStr, PROPID_ACC_NAME), which Wine does not
+// implement. Without one the system names an edit after the static text
+// just before it among its siblings; so each box that has no such label
+// with its name (all but the frequency box, which follows Label1) gets a
+// hidden one just before it. Both happen at the first question of an
+// assistive technology, not at start: under Wine each window costs a round
+// trip to its server, and COM loads several libraries.
+void Form1Window::nameTextBoxes()
+{
+    if (std::exchange(m_textBoxesNamed, true))
+        return;
+    auto *const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
+    using CoInitializeExFunction = HRESULT(WINAPI *)(void *, DWORD);
+    using CoCreateInstanceFunction = HRESULT(WINAPI *)(REFCLSID, IUnknown *, DWORD, REFIID, void **);
+    if (const auto start = comFunction<CoInitializeExFunction>("CoInitializeEx"); start != nullptr) {
+        // S_FALSE: started already on this thread, and still to be ended once.
+        m_comStarted = SUCCEEDED(start(nullptr, COINIT_APARTMENTTHREADED));
+        const auto create = comFunction<CoCreateInstanceFunction>("CoCreateInstance");
+        if (create == nullptr
+            || FAILED(create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                             reinterpret_cast<void **>(&m_annotations))))
+            m_annotations = nullptr;
+    }
+    const auto controls = form::controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].kind != form::Kind::TextBox)
+            continue;
+        const std::u16string name = form::accessibleName(controls[i]);
+        HWND box = m_controls[i];
+        if (m_annotations != nullptr) // E_NOTIMPL under Wine
+            m_annotations->SetHwndPropStr(box, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
+                                          wide(name));
+        HWND previous = ::GetWindow(box, GW_HWNDPREV);
+        const auto before = std::find(m_controls.begin(), m_controls.end(), previous);
+        if (before != m_controls.end()) {
+            const form::Control &neighbour = controls[static_cast<std::size_t>(before - m_controls.begin())];
+            if (neighbour.kind == form::Kind::Label && neighbour.caption == name)
+                continue;
+        }
+        HWND label = ::CreateWindowExW(0, WC_STATICW, wide(name), WS_CHILD | SS_NOPREFIX, 0, 0, 0, 0, m_canvas, nullptr,
+                                       instance, nullptr);
+        if (label != nullptr) // just below the box's predecessor, so just above the box
+            ::SetWindowPos(label, previous != nullptr ? previous : HWND_TOP, 0, 0, 0, 0,
+                           SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
+// The annotations go with the boxes: the service keeps them by window. No
+// question while the window is destroyed names them anew.
+void Form1Window::clearTextBoxNames()
+{
+    m_textBoxesNamed = true;
+    if (m_annotations != nullptr) {
+        const auto controls = form::controls();
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            if (controls[i].kind == form::Kind::TextBox)
+                m_annotations->ClearHwndProps(m_controls[i], static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                              &PROPID_ACC_NAME, 1);
+        }
+        std::exchange(m_annotations, nullptr)->Release();
+    }
 }
 
 // Lays the form out for a DPI in the message font at that DPI: every
@@ -410,12 +546,16 @@ void Form1Window::applyDpi(UINT dpi, const RECT *suggested)
     }
     if (previousFont != nullptr)
         ::DeleteObject(previousFont);
+    setIcons();
     fitWindow(suggested);
     ::InvalidateRect(m_window, nullptr, TRUE);
 }
 
 // The window takes the canvas's size, but no more than the work area of its
-// monitor (the screen less the taskbar); what does not fit scrolls.
+// monitor (the screen less the taskbar); what does not fit scrolls. A scroll
+// bar takes room from the client area, so the window grows by its width or
+// height where the work area allows: a window too high for the work area
+// still shows the whole width, with a vertical bar beside it.
 void Form1Window::fitWindow(const RECT *suggested)
 {
     const auto style = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_STYLE));
@@ -432,9 +572,17 @@ void Form1Window::fitWindow(const RECT *suggested)
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromRect(&current, MONITOR_DEFAULTTONEAREST), &monitor);
     const RECT &work = monitor.rcWork;
+    const auto workWidth = static_cast<int>(work.right - work.left);
+    const auto workHeight = static_cast<int>(work.bottom - work.top);
 
-    const int width = std::min(static_cast<int>(frame.right - frame.left), static_cast<int>(work.right - work.left));
-    const int height = std::min(static_cast<int>(frame.bottom - frame.top), static_cast<int>(work.bottom - work.top));
+    auto width = static_cast<int>(frame.right - frame.left);
+    auto height = static_cast<int>(frame.bottom - frame.top);
+    if (height > workHeight)
+        width += ::GetSystemMetricsForDpi(SM_CXVSCROLL, m_dpi);
+    if (width > workWidth)
+        height += ::GetSystemMetricsForDpi(SM_CYHSCROLL, m_dpi);
+    width = std::min(width, workWidth);
+    height = std::min(height, workHeight);
     const int left = std::clamp(static_cast<int>(current.left), static_cast<int>(work.left),
                                 static_cast<int>(work.right) - width);
     const int top = std::clamp(static_cast<int>(current.top), static_cast<int>(work.top),
@@ -654,6 +802,7 @@ LRESULT Form1Window::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_DESTROY:
+        clearTextBoxNames();
         ::PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
@@ -708,6 +857,26 @@ LRESULT CALLBACK Form1Window::canvasProcedure(HWND canvas, UINT message, WPARAM 
         }
     }
     return ::DefWindowProcW(canvas, message, wParam, lParam);
+}
+
+// A text box: a paste takes the clipboard's text as one line, whether by
+// WM_PASTE (Ctrl+V, the context menu, a middle click) or by Shift+Insert,
+// which Wine's edit handles without sending WM_PASTE; and the first question
+// of an assistive technology (WM_GETOBJECT) has the window name the boxes.
+LRESULT CALLBACK Form1Window::textBoxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                               DWORD_PTR window)
+{
+    try { // nothing may be thrown into the system's code that called us
+        const bool shiftInsert = message == WM_KEYDOWN && wParam == VK_INSERT && ::GetKeyState(VK_SHIFT) < 0;
+        if ((message == WM_PASTE || shiftInsert) && pasteAsOneLine(box))
+            return 0;
+        if (message == WM_GETOBJECT)
+            reinterpret_cast<Form1Window *>(window)->nameTextBoxes();
+    } catch (...) { // the box works as the system's edit does
+    }
+    if (message == WM_NCDESTROY)
+        ::RemoveWindowSubclass(box, textBoxProcedure, id);
+    return ::DefSubclassProc(box, message, wParam, lParam);
 }
 
 int runMessageLoop(Form1Window &window)

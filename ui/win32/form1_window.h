@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+struct IAccPropServices;
+
 namespace ornivex::win32 {
 
 // The program's only window, realised with the system's own controls: one
@@ -52,11 +54,16 @@ public:
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK canvasProcedure(HWND canvas, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK textBoxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                             DWORD_PTR window);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     void layOut(UINT dpi, HFONT font);
     void createControls(HFONT font);
     void createTooltip();
+    void setIcons();
+    void nameTextBoxes();
+    void clearTextBoxNames();
     void applyDpi(UINT dpi, const RECT *suggested);
     void fitWindow(const RECT *suggested);
     void updateScrollBars();
@@ -78,6 +85,7 @@ private:
     // Where each control stands on the canvas, in pixels; before mirroring.
     std::vector<RECT> m_places;
     HFONT m_font = nullptr;
+    HICON m_icons[2] = {}; // the title bar's and the taskbar's: ICON_SMALL, ICON_BIG
     UINT m_dpi = 0;
     double m_pixelsPerTwip = 0;
     bool m_rightToLeft = false;
@@ -90,6 +98,12 @@ private:
     HWND m_focus = nullptr;
     std::filesystem::path m_outputDirectory; // empty: the program's folder
     std::wstring m_tooltipText;
+    // The text boxes' names for assistive technology, given at its first
+    // question: the system's annotation service and whether COM was
+    // started for it.
+    bool m_textBoxesNamed = false;
+    IAccPropServices *m_annotations = nullptr;
+    bool m_comStarted = false;
 };
 
 // True when the user's UI language reads right to left.
