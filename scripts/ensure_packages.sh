@@ -27,10 +27,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland l
 # What the tests need on top: GoogleTest, clang with its sanitizer and fuzzer
 # runtimes, clang-tidy and clang-format, an X server, a keyboard and mouse
 # driver and xwd (x11-apps), which grabs a window's pixels, a headless
-# Wayland compositor for the end-to-end tests, a session
-# bus with the AT-SPI accessibility bus, on which the window's tests hear
-# what a screen reader would, and mkfs for the ext4 and XFS disk images the
-# writer's tests mount.
+# Wayland compositor for the end-to-end tests, a session bus with the AT-SPI
+# accessibility bus, on which the window's tests hear what a screen reader
+# would, and mkfs for the ext4 and XFS disk images the writer's tests mount.
 TEST_PACKAGES=(googletest libgtest-dev clang libclang-rt-14-dev clang-tidy clang-format
                xvfb xauth xdotool x11-apps util-linux weston
                dbus at-spi2-core e2fsprogs xfsprogs)

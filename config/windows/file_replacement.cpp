@@ -147,6 +147,14 @@ std::u16string replacedMeanwhileAdvice(const Target &target)
     return shownName(target) + u" was replaced by another program while this one was writing it.";
 }
 
+std::u16string changedEachRoundAdvice(const Target &target)
+{
+    return shownName(target)
+        + u" was changed by another program each time this one was about to write it, so nothing was written: "
+          u"another copy of this program writing it, or a program that replaces it again and again. Close that "
+          u"program, or press again.";
+}
+
 // The advice for an error of the system, from where it came: the file itself
 // or the folder that is to hold it.
 enum class Place { File, Folder };
@@ -691,8 +699,8 @@ public:
     // Gives the copy the target's name with one rename, replacing an earlier
     // file in the same step where `replace` says so: the name never goes
     // missing, and a crash leaves the earlier file or the new one. It goes
-    // through the copy's own handle, still held without sharing, so that
-    // only this very file can take the name. 0 or the error.
+    // through the copy's own handle, so that only this very file can take
+    // the name. 0 or the error.
     DWORD rename(bool replace)
     {
         // The name in the system's own form, for which \\?\ and \\.\ both stand: \??\.
@@ -850,7 +858,7 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
             return;
     }
     const Target target = findTarget(folder, fileName, content.size());
-    fail(ERROR_ALREADY_EXISTS, target, replacedMeanwhileAdvice(target));
+    fail(ERROR_ALREADY_EXISTS, target, changedEachRoundAdvice(target));
 }
 
 } // namespace ornivex

@@ -502,7 +502,8 @@ const Case kCases[] = {
          s.attribute(kName, "user.origin", "server panel");
      }},
     {"AFolderDefaultAclIsNotAddedToTheFile", AsRoot | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
-         s.folder("acl", 0755); s.writeDir = "acl";
+         s.folder("acl", 0755);
+         s.writeDir = "acl";
          s.attribute("acl", "system.posix_acl_default",
                      acl({{kUserObj, 6, kAny}, {kUser, 6, kNobody}, {kGroupObj, 4, kAny}, {kMask, 6, kAny}, {kOther, 4, kAny}}));
          s.file("acl/" + kName, "old", 0644);
@@ -510,25 +511,32 @@ const Case kCases[] = {
          ::chmod(s.path("acl/" + kName).c_str(), 0644);
      }},
     {"SetIdBitsGoAsAPlainWriteDropsThem", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
-         s.folder("own", 0755, kNobody, kNobody); s.file("own/" + kName, "old", 06775, kNobody, kNobody); s.writeDir = "own";
+         s.folder("own", 0755, kNobody, kNobody);
+         s.file("own/" + kName, "old", 06775, kNobody, kNobody);
+         s.writeDir = "own";
      }},
     {"FileCapabilitiesGo", AsRoot | NeedsRoot, 0, "", {kName},
      [](Scene &s) { s.file(kName, "old", 0755); s.attribute(kName, "security.capability", netRawCapability()); }},
     {"XfsProjectExtentHintAndFilestreamStay", AsRoot | NeedsRoot, 0, "", {kName}, [](Scene &s) {
          // A project, an extent size hint and the filestream flag, which a new file would not get.
-         s.disk("300M", "mkfs.xfs -q -f"); s.file(kName, "", 0644); // the hint only takes while the file is empty
+         s.disk("300M", "mkfs.xfs -q -f");
+         s.file(kName, "", 0644); // the hint only takes while the file is empty
          ASSERT_EQ(std::system(("xfs_io -c 'chproj 42' -c 'extsize 1m' -c 'chattr +S' " + s.path(kName)).c_str()), 0);
          std::ofstream(s.path(kName), std::ios::app) << "old";
      }},
     {"GroupWritableFileOfAnotherOwnerKeepsIt", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
-         s.folder("shared", 0775, 0, kNobody); s.file("shared/" + kName, "old", 0664, 0, kNobody); s.writeDir = "shared";
+         s.folder("shared", 0775, 0, kNobody);
+         s.file("shared/" + kName, "old", 0664, 0, kNobody);
+         s.writeDir = "shared";
      }},
     {"AnotherUsersOpenFileInAStickyFolder", AsNobody | NeedsRoot, 0, "", {kTheFile},
      [](Scene &s) { s.sticky(); s.file("sticky/" + kName, "old", 0666); }},
     {"UnmappedOwnerInAUserNamespace", InUserNamespace | NeedsRoot, 0, "", {kName},
      [](Scene &s) { s.file(kName, "old", 0666, 1234, 1234); }},
     {"LinkOfTheFolderOwnerInAStickyFolderIsFollowed", AsNobody | NeedsRoot, 0, "", {"target.txt"}, [](Scene &s) {
-         s.sticky(); s.file("target.txt", "old", 0644, kNobody, kNobody); s.link("../target.txt", "sticky/" + kName);
+         s.sticky();
+         s.file("target.txt", "old", 0644, kNobody, kNobody);
+         s.link("../target.txt", "sticky/" + kName);
      }},
     {"FolderPathNearPathMax", AsRoot, 0, "", {kTheFile}, [](Scene &s) { s.writeDir = deepFolderWhoseFileJustFits(s); }},
     {"WithoutReservationAFileGrowsBeforeItsStartChanges", AsRoot | NeedsRoot, 0, "", {kName, "second name"},
@@ -541,35 +549,50 @@ const Case kCases[] = {
          std::array<int, 2> pipe{};
          ASSERT_EQ(::pipe2(pipe.data(), O_CLOEXEC), 0);
          s.reader = readFifo("/proc/self/fd/" + std::to_string(pipe[0])); // another reading end
-         ::close(pipe[0]); s.output = pipe[1]; s.link("/proc/self/fd/1", kName);
+         ::close(pipe[0]);
+         s.output = pipe[1];
+         s.link("/proc/self/fd/1", kName);
      }},
     {"LinkToAFileOnStandardOutputKeepsItsInode", AsRoot, 0, "", {"out.txt"}, [](Scene &s) {
-         s.file("out.txt", "old", 0644); s.output = ::open(s.path("out.txt").c_str(), O_WRONLY | O_CLOEXEC);
+         s.file("out.txt", "old", 0644);
+         s.output = ::open(s.path("out.txt").c_str(), O_WRONLY | O_CLOEXEC);
          s.held.push_back(::open(s.path("out.txt").c_str(), O_RDONLY | O_CLOEXEC)); // whatever the name holds later
          s.reader = std::async(std::launch::deferred, [&s] { return contentOf("/proc/self/fd/" + std::to_string(s.held[0])); });
          s.link("/dev/stdout", kName);
      }},
     {"LinkIntoAnotherProcessesMounts", OwnMounts | NeedsRoot, 0, "", {"srv/cfg"}, [](Scene &s) {
-         s.folder("srv", 0755); s.file("srv/cfg", "old", 0644);
+         s.folder("srv", 0755);
+         s.file("srv/cfg", "old", 0644);
          s.link("/proc/" + std::to_string(::getpid()) + "/root" + s.path("srv/cfg"), kName);
      }},
     {"RoomInPlaceButNotForACopy", AsRoot | NeedsRoot, 0, "", {kName}, [](Scene &s) {
-         s.disk("4M", "mkfs.ext4 -q -F -m 0 -b 1024"); s.file(kName, std::string(50000, 'o'), 0644); s.fillDisk(170000);
+         s.disk("4M", "mkfs.ext4 -q -F -m 0 -b 1024");
+         s.file(kName, std::string(50000, 'o'), 0644);
+         s.fillDisk(170000);
      }, kMountOptions, 200000},
     {"AppendOnlyFolderGetsNoCopy", AsRoot | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
-         s.disk("4M", "mkfs.ext4 -q -F"); s.folder("log", 0755); s.writeDir = "log"; s.presses = 3; // the first creates it
+         s.disk("4M", "mkfs.ext4 -q -F");
+         s.folder("log", 0755);
+         s.writeDir = "log";
+         s.presses = 3; // the first creates it
          ASSERT_EQ(std::system(("chattr +a " + s.path("log")).c_str()), 0);
      }},
     {"TwoWritersByRename", AsRoot, 0, "", {kName}, [](Scene &s) {
-         s.file(kName, "old", 0644); s.presses = kRacingPresses;
+         s.file(kName, "old", 0644);
+         s.presses = kRacingPresses;
          s.rival = [&s] { WriteConfigFile(ConfigSnapshot::initial(), s.root); };
      }},
     {"WriterInPlaceAgainstOneByRename", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
-         s.folder("locked", 0755); s.file("locked/" + kName, "old", 0666); s.writeDir = "locked"; s.presses = kRacingPresses;
+         s.folder("locked", 0755);
+         s.file("locked/" + kName, "old", 0666);
+         s.writeDir = "locked";
+         s.presses = kRacingPresses;
          s.rival = [&s] { WriteConfigFile(ConfigSnapshot::initial(), s.path("locked")); };
      }},
     {"StrangersFileAppearingMeanwhileIsNamed", AsNobody | NeedsRoot, 0, "", {}, [](Scene &s) {
-         s.sticky(); s.presses = kRacingPresses; s.trueReport = "a file of user 4321";
+         s.sticky();
+         s.presses = kRacingPresses;
+         s.trueReport = "a file of user 4321";
          s.rival = [&s] { // puts a stranger's file at the name for a moment
              s.file("stranger", "", 0644, kStranger, kStranger);
              ::rename(s.path("stranger").c_str(), s.path("sticky/" + kName).c_str());
@@ -577,19 +600,22 @@ const Case kCases[] = {
          };
      }},
     {"CopyACrashLeftBehindGoes", NoUnnamedFiles | NeverWaits, 0, "", {kName}, [](Scene &s) {
-         s.file(kName, "old", 0644); s.removed.push_back("." + kName + ".new");
+         s.file(kName, "old", 0644);
+         s.removed.push_back("." + kName + ".new");
          ASSERT_EQ(writeInChild(s, NoUnnamedFiles | CrashOnSync, ConfigSnapshot::initial()).signal, SIGSYS);
          ASSERT_EQ(::access(s.path("." + kName + ".new").c_str(), F_OK), 0) << "the crash left no copy behind";
      }},
     {"CopyIsPrivateUntilItHasTheFilesIdentity", NoUnnamedFiles, 0, "", {kName}, [](Scene &s) {
-         s.file(kName, "old", 0644); s.removed.push_back("." + kName + ".new");
+         s.file(kName, "old", 0644);
+         s.removed.push_back("." + kName + ".new");
          ASSERT_EQ(writeInChild(s, NoUnnamedFiles | CrashOnChmod, ConfigSnapshot::initial()).signal, SIGSYS);
          struct stat copy = {};
          ASSERT_EQ(::stat(s.path("." + kName + ".new").c_str(), &copy), 0) << "the crash left no copy behind";
          EXPECT_EQ(copy.st_mode & 07777, 0600U) << "others could open the copy before it had the file's mode";
      }},
     {"CopyAnotherWriterHoldsStays", NoUnnamedFiles | NeverWaits, 0, "", {kName}, [](Scene &s) {
-         s.file(kName, "old", 0644); s.file("." + kName + ".new", "another writer's copy", 0644);
+         s.file(kName, "old", 0644);
+         s.file("." + kName + ".new", "another writer's copy", 0644);
          s.holdLock("." + kName + ".new"); // as that writer does while it writes
      }},
 
@@ -603,32 +629,49 @@ const Case kCases[] = {
      [](Scene &s) { s.folder(kName, 0755); s.advice = {"folder named " + kName}; }},
     {"Socket", AsRoot, ENXIO, kName, {}, [](Scene &s) { s.node(kName, S_IFSOCK); s.advice = {"socket"}; }},
     {"DeviceThatRefusesTheBytes", AsRoot | NeedsRoot, ENOSPC, "full", {}, [](Scene &s) {
-         s.node("full", S_IFCHR, ::makedev(1, 7)); s.link("full", kName); s.advice = {"device (1:7)"}; // as /dev/full
+         s.node("full", S_IFCHR, ::makedev(1, 7)); // as /dev/full
+         s.link("full", kName);
+         s.advice = {"device (1:7)"};
      }},
     {"BlockDeviceIsRefused", AsRoot | NeedsRoot, EOPNOTSUPP, kName, {}, [](Scene &s) {
-         s.node(kName, S_IFBLK, ::makedev(7, 255)); s.advice = {"block device"}; // never opened: there is no such disk
+         s.node(kName, S_IFBLK, ::makedev(7, 255)); // never opened: there is no such disk
+         s.advice = {"block device"};
      }},
     {"FifoWithoutAReader", AsRoot, ENXIO, kName, {},
      [](Scene &s) { s.node(kName, S_IFIFO); s.advice = {"FIFO", "no program has it open"}; }},
     {"FifoWhoseReaderLeaves", AsRoot, EPIPE, kName, {kName}, [](Scene &s) {
-         s.node(kName, S_IFIFO); s.reader = readFifo(s.path(kName), Reading::Leaves); s.advice = {"FIFO", "closed it after"};
+         s.node(kName, S_IFIFO);
+         s.reader = readFifo(s.path(kName), Reading::Leaves);
+         s.advice = {"FIFO", "closed it after"};
      }, kMountOptions, 200000},
     {"FifoWhoseReaderStopsReading", AsRoot, EAGAIN, kName, {kName}, [](Scene &s) {
-         s.node(kName, S_IFIFO); s.stalledReader(kName); s.advice = {"FIFO", "stopped reading", "written into"};
+         s.node(kName, S_IFIFO);
+         s.stalledReader(kName);
+         s.advice = {"FIFO", "stopped reading", "written into"};
      }, kMountOptions, 200000},
     {"FileOfAStrangerInAStickyFolder", AsNobody | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
-         s.sticky(); s.file("sticky/" + kName, "old", 0666, kStranger, kStranger); s.advice = {"user 4321", "nobody", "root"};
+         s.sticky();
+         s.file("sticky/" + kName, "old", 0666, kStranger, kStranger);
+         s.advice = {"user 4321", "nobody", "root"};
      }},
     {"FifoOfAStrangerInAStickyFolder", AsNobody | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
-         s.sticky(); s.node("sticky/" + kName, S_IFIFO); s.own("sticky/" + kName, kStranger, kStranger);
-         s.stalledReader("sticky/" + kName); s.advice = {"FIFO", "user 4321", "nobody", "root"}; // only the owner in the way
+         s.sticky();
+         s.node("sticky/" + kName, S_IFIFO);
+         s.own("sticky/" + kName, kStranger, kStranger);
+         s.stalledReader("sticky/" + kName);
+         s.advice = {"FIFO", "user 4321", "nobody", "root"}; // only the owner in the way
      }},
     {"PlantedLinkInAStickyFolderIsNotFollowed", AsRoot | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
-         s.sticky(); s.file("root-only.txt", "root's own", 0600); s.link("/proc/self/cwd/root-only.txt", "sticky/" + kName, kNobody);
-         s.advice = {"symbolic link", "nobody", "root"}; s.namedOnce = "root"; // this program's user and the folder's owner
+         s.sticky();
+         s.file("root-only.txt", "root's own", 0600);
+         s.link("/proc/self/cwd/root-only.txt", "sticky/" + kName, kNobody);
+         s.advice = {"symbolic link", "nobody", "root"};
+         s.namedOnce = "root"; // this program's user and the folder's owner
      }},
     {"HardLinkInAStickyFolder", AsRoot | NeedsRoot, EACCES, "sticky/" + kName, {}, [](Scene &s) {
-         s.sticky(); s.file("root-only.txt", "root's own", 0600); s.advice = {"more than one name"};
+         s.sticky();
+         s.file("root-only.txt", "root's own", 0600);
+         s.advice = {"more than one name"};
          ::link(s.path("root-only.txt").c_str(), s.path("sticky/" + kName).c_str());
      }},
     {"ALockAnotherProgramHolds", AsRoot, EWOULDBLOCK, kName, {},
@@ -636,15 +679,20 @@ const Case kCases[] = {
     {"FullDisk", AsRoot | NeedsRoot, ENOSPC, kName, {},
      [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); s.advice = {"full"}; }, "size=64k,mode=755", 100000},
     {"FullDiskWithoutReservation", AsRoot | NeedsRoot, ENOSPC, kName, {}, [](Scene &s) {
-         s.disk("4M", kExt4WithoutExtents); s.file(kName, "[WeaponBan]\r\n", 0644); s.secondName(); s.fillDisk(20000);
-         s.advice = {"full"}; s.opensForWriting = true; // it grows the file and cuts it back
+         s.disk("4M", kExt4WithoutExtents);
+         s.file(kName, "[WeaponBan]\r\n", 0644);
+         s.secondName();
+         s.fillDisk(20000);
+         s.advice = {"full"};
+         s.opensForWriting = true; // it grows the file and cuts it back
      }, kMountOptions, 100000},
     {"FailedSyncInPlaceSaysTheFileChanged", SyncFails, EIO, kName, {kName, "second name"},
      [](Scene &s) { s.file(kName, "old", 0644); s.secondName(); s.advice = {"now holds the new settings"}; }},
     {"FileSizeLimit", SizeLimit, EFBIG, kName, {},
      [](Scene &s) { s.file(kName, "[WeaponBan]\r\n", 0644); s.advice = {"1024 bytes"}; }, kMountOptions, 2000},
     {"ReadOnlyFileSystem", AsRoot | NeedsRoot, EROFS, kName, {}, [](Scene &s) {
-         s.file(kName, "old", 0644); s.advice = {"read-only"};
+         s.file(kName, "old", 0644);
+         s.advice = {"read-only"};
          ASSERT_EQ(::mount(nullptr, s.root.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
      }},
     {"ReadOnlyFile", AsNobody, EACCES, kName, {},
@@ -652,11 +700,16 @@ const Case kCases[] = {
     {"NewFileInAFolderWeCannotWrite", AsNobody | NeedsRoot, EACCES, "locked/" + kName, {},
      [](Scene &s) { s.folder("locked", 0755); s.writeDir = "locked"; s.advice = {"nobody", "root"}; }},
     {"NewFileInAnImmutableFolder", AsRoot | NeedsRoot, EPERM, "frozen/" + kName, {}, [](Scene &s) {
-         s.disk("4M", "mkfs.ext4 -q -F"); s.folder("frozen", 0755); s.writeDir = "frozen"; s.advice = {"immutable"};
+         s.disk("4M", "mkfs.ext4 -q -F");
+         s.folder("frozen", 0755);
+         s.writeDir = "frozen";
+         s.advice = {"immutable"};
          ASSERT_EQ(std::system(("chattr +i " + s.path("frozen")).c_str()), 0);
      }},
     {"ErrorNamesTheLinkedFile", AsNobody | NeedsRoot, EACCES, "server/live.txt", {}, [](Scene &s) {
-         s.folder("server", 0755); s.file("server/live.txt", "old", 0644); s.link("server/live.txt", kName);
+         s.folder("server", 0755);
+         s.file("server/live.txt", "old", 0644);
+         s.link("server/live.txt", kName);
          s.advice = {"nobody", "root"};
      }},
     {"CrashBeforeTheFileIsInPlaceLeavesNothing", CrashOnSync, -SIGSYS, "", {},
