@@ -463,18 +463,15 @@ bool writeTo(const Target &target, std::string_view content)
         const Outcome outcome = target.throughProcLink || keepsItsNames(target) ? Outcome::WriteInPlace
                                                                                 : replaceByRename(target, content);
         if (outcome == Outcome::WriteInPlace)
-            posix::writeInPlace(target, content);
+            return posix::writeInPlace(target, content);
         return outcome != Outcome::StartAgain;
     }
-    if (type == S_IFIFO || type == S_IFCHR) {
-        posix::writeThrough(target, content);
-    } else if (type == S_IFBLK) {
-        // No configuration file is a disk: never write over one.
+    if (type == S_IFIFO || type == S_IFCHR)
+        return posix::writeThrough(target, content);
+    // No configuration file is a disk: never write over one.
+    if (type == S_IFBLK)
         fail(EOPNOTSUPP, target, posix::adviceBlockDevice(target));
-    } else {
-        fail(ENXIO, target, posix::adviceSocket(target)); // as opening a socket answers
-    }
-    return true;
+    fail(ENXIO, target, posix::adviceSocket(target)); // as opening a socket answers
 }
 
 } // namespace

@@ -57,13 +57,18 @@ UniqueFd openForWriting(const Target &target, Clock::time_point deadline, std::s
     }
 }
 
-void checkStillTheTarget(const Target &target, int fd)
+// Whether `fd`, opened by the name, is the file the walk found there. False
+// means another program replaced it meanwhile: the press starts again from
+// the walk. That is decided here, where the replacement is seen, and never
+// by looking at the name once more, since a file system may give a new file
+// the inode number of the one it replaced (ext4 does so at once), and two
+// writers taking turns then leave the name looking unchanged.
+bool stillTheTarget(const Target &target, int fd)
 {
     struct stat info = {};
     if (::fstat(fd, &info) != 0)
         fail(errno, target, {});
-    if (!sameFile(info, *target.existing))
-        fail(EAGAIN, target, adviceReplacedMeanwhile(target));
+    return sameFile(info, *target.existing);
 }
 
 // Takes an exclusive lock on the file through `fd`, waiting for another
@@ -143,7 +148,7 @@ int writeAt(int fd, std::string_view bytes, off_t offset, std::size_t &written)
     return 0;
 }
 
-void writeInPlace(const Target &target, std::string_view content)
+bool writeInPlace(const Target &target, std::string_view content)
 {
     const Clock::time_point deadline = deadlineFromNow();
     // Two writers in place must take turns: one's ftruncate could otherwise
@@ -153,11 +158,12 @@ void writeInPlace(const Target &target, std::string_view content)
     // the file allows, so that a press that finds it held never opens the
     // file for writing.
     const UniqueFd reader(target.open(O_RDONLY | O_NOCTTY | O_NONBLOCK));
-    if (reader)
-        checkStillTheTarget(target, reader.get());
+    if (reader && !stillTheTarget(target, reader.get()))
+        return false;
     const bool locked = reader && lockFile(target, reader.get(), deadline);
     UniqueFd file = openForWriting(target, deadline, content.size());
-    checkStillTheTarget(target, file.get());
+    if (!stillTheTarget(target, file.get()))
+        return false;
     if (!locked)
         lockFile(target, file.get(), deadline);
     struct stat info = {};
@@ -167,13 +173,15 @@ void writeInPlace(const Target &target, std::string_view content)
     overwrite(target, file.get(), info.st_size, content);
     if (const int error = file.close())
         fail(error, target, adviceLeftBehind(target, LeftBehind::NewPerhapsUnsaved), true);
+    return true;
 }
 
-void writeThrough(const Target &target, std::string_view content)
+bool writeThrough(const Target &target, std::string_view content)
 {
     Clock::time_point deadline = deadlineFromNow();
     UniqueFd file = openForWriting(target, deadline, content.size());
-    checkStillTheTarget(target, file.get());
+    if (!stillTheTarget(target, file.get()))
+        return false;
     std::size_t sent = 0;
     while (sent < content.size()) {
         const ssize_t count = ::write(file.get(), content.data() + sent, content.size() - sent);
@@ -193,6 +201,7 @@ void writeThrough(const Target &target, std::string_view content)
     }
     if (const int error = file.close())
         fail(error, target, adviceStalled(error, target, sent, content.size(), kPatienceSeconds), true);
+    return true;
 }
 
 } // namespace ornivex::posix

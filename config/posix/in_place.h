@@ -14,14 +14,16 @@ namespace ornivex::posix {
 struct Target;
 
 // Overwrites the regular file `target`, under an exclusive lock, and syncs
-// it. A failure that changed bytes says what the file now holds. Throws
-// ConfigWriteError.
-void writeInPlace(const Target &target, std::string_view content);
+// it. A failure that changed bytes says what the file now holds. False, with
+// nothing changed, when another file stands at the name by the time it is
+// opened. Throws ConfigWriteError.
+bool writeInPlace(const Target &target, std::string_view content);
 
 // Writes through the FIFO or character device `target` without blocking: a
 // reader or device that takes nothing for a few seconds on end ends the write
-// with an error, never the window's responsiveness. Throws ConfigWriteError.
-void writeThrough(const Target &target, std::string_view content);
+// with an error, never the window's responsiveness. False, as for
+// writeInPlace, when another file stands at the name. Throws ConfigWriteError.
+bool writeThrough(const Target &target, std::string_view content);
 
 // Writes `bytes` at `offset`, counting in `written` what got there. 0 or the
 // error of the first failing write; a write that takes nothing counts as a
