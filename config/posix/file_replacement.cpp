@@ -487,7 +487,11 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
     // again from the walk, which then tells what stands there now.
     constexpr int kRounds = 5;
     for (int round = 1;; ++round) {
-        const Target target = posix::findTarget(directory.native(), name);
+        Target target = posix::findTarget(directory.native(), name);
+        const posix::WritersTurn turn(target.folder.get());
+        // Another copy may have written while this one waited for its turn.
+        if (!target.unchanged())
+            target = posix::findTarget(directory.native(), name);
         try {
             if (writeTo(target, content))
                 return;

@@ -27,17 +27,16 @@ Clock::time_point deadlineFromNow()
     return Clock::now() + std::chrono::seconds(kPatienceSeconds);
 }
 
-// Waits until `fd` can take bytes, or for a moment where there is nothing to
-// wait on (locks and leases give no event), but not past the deadline.
-// False once the deadline has passed.
-bool waitUntil(Clock::time_point deadline, int fd = -1)
+// Waits until `fd` can take bytes, or for `retryMilliseconds` where there is
+// nothing to wait on (locks and leases give no event), but not past the
+// deadline. False once the deadline has passed.
+bool waitUntil(Clock::time_point deadline, int fd = -1, long long retryMilliseconds = 10)
 {
-    constexpr long long kRetryMilliseconds = 10;
     const long long left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
         return false;
     pollfd writable{fd, POLLOUT, 0};
-    ::poll(&writable, fd < 0 ? 0 : 1, static_cast<int>(fd < 0 ? std::min(left, kRetryMilliseconds) : left));
+    ::poll(&writable, fd < 0 ? 0 : 1, static_cast<int>(fd < 0 ? std::min(left, retryMilliseconds) : left));
     return true;
 }
 
@@ -132,6 +131,26 @@ void overwrite(const Target &target, int fd, off_t oldSize, std::string_view con
 }
 
 } // namespace
+
+WritersTurn::WritersTurn(int folder)
+    : m_folder(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    // A writer holds its turn for well under a millisecond unless a FIFO's
+    // reader or a lock holds it up, so the lock is asked for that often.
+    const Clock::time_point deadline = deadlineFromNow();
+    while (m_folder && ::flock(m_folder.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error != EINTR && (error != EWOULDBLOCK || !waitUntil(deadline, -1, 1)))
+            m_folder = UniqueFd();
+    }
+}
+
+WritersTurn::~WritersTurn()
+{
+    // Released at once, even should a child process share the descriptor.
+    if (m_folder)
+        ::flock(m_folder.get(), LOCK_UN);
+}
 
 int writeAt(int fd, std::string_view bytes, off_t offset, std::size_t &written)
 {

@@ -2,7 +2,10 @@
 
 // Writing ORNIVEX_CONFIG.txt where it stands, on a POSIX system: a regular
 // file that a new one cannot stand in for, and FIFOs and character devices,
-// which are written through as they are.
+// which are written through as they are; and the turns that copies of this
+// program take at writing.
+
+#include "target.h"
 
 #include <cstddef>
 #include <string_view>
@@ -11,7 +14,23 @@
 
 namespace ornivex::posix {
 
-struct Target;
+// Copies of this program writing into the same folder take turns: each
+// holds an exclusive lock on the folder from its look at the name until its
+// write is done, so that none finds the file replaced by another between the
+// two and loses its press to it. Only these writers ask for the lock. Where
+// the folder cannot be locked (no read permission, NFS) or another holds it
+// past the patience, the write goes on without its turn, as a plain write
+// would.
+class WritersTurn {
+public:
+    explicit WritersTurn(int folder);
+    WritersTurn(const WritersTurn &) = delete;
+    WritersTurn &operator=(const WritersTurn &) = delete;
+    ~WritersTurn();
+
+private:
+    UniqueFd m_folder;
+};
 
 // Overwrites the regular file `target`, under an exclusive lock, and syncs
 // it. A failure that changed bytes says what the file now holds. False, with

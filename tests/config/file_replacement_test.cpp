@@ -63,7 +63,7 @@ enum Role : unsigned {
     CrashOnSync = 16,    // killed at its first fdatasync, the data written but not yet in place
     NeedsRoot = 32,      // the folder needs other owners, devices, a small tmpfs or a disk image
     SyncFails = 64,      // fdatasync fails with EIO, as on a failing disk
-    NeverWaits = 128,    // killed at a flock that would wait without limit
+    NeverWaits = 128,    // killed at a flock that asks for a lock and would wait without limit
     CrashOnChmod = 256,  // killed at its first fchmod
     OwnMounts = 512,     // in a mount namespace of its own, with a tmpfs of its own on the folder's "srv"
 };
@@ -300,7 +300,7 @@ bool installFilter(unsigned role)
     when(role & SyncFails, SYS_fdatasync, SECCOMP_RET_ERRNO | EIO);
     when(role & CrashOnChmod, SYS_fchmod, SECCOMP_RET_KILL_PROCESS);
     whenFlag(role & NoUnnamedFiles, SYS_openat, 2, O_TMPFILE & ~O_DIRECTORY, true, SECCOMP_RET_ERRNO | EOPNOTSUPP);
-    whenFlag(role & NeverWaits, SYS_flock, 1, LOCK_NB, false, SECCOMP_RET_KILL_PROCESS);
+    whenFlag(role & NeverWaits, SYS_flock, 1, LOCK_NB | LOCK_UN, false, SECCOMP_RET_KILL_PROCESS);
     filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
@@ -580,7 +580,10 @@ const Case kCases[] = {
     {"TwoWritersByRename", AsRoot, 0, "", {kName}, [](Scene &s) {
          s.file(kName, "old", 0644);
          s.presses = kRacingPresses;
-         s.rival = [&s] { WriteConfigFile(ConfigSnapshot::initial(), s.root); };
+         s.rival = [&s] { // presses back to back, as the writer does
+             for (int press = 0; press < 100; ++press)
+                 WriteConfigFile(ConfigSnapshot::initial(), s.root);
+         };
      }},
     {"WriterInPlaceAgainstOneByRename", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
          s.folder("locked", 0755);
@@ -588,6 +591,13 @@ const Case kCases[] = {
          s.writeDir = "locked";
          s.presses = kRacingPresses;
          s.rival = [&s] { WriteConfigFile(ConfigSnapshot::initial(), s.path("locked")); };
+     }},
+    {"FolderLockOfAnotherProgramStopsNoWrite", AsRoot, 0, "", {kName},
+     [](Scene &s) { s.file(kName, "old", 0644); s.holdLock("."); }},
+    {"FolderTheWriterMayNotList", AsNobody | NeedsRoot, 0, "", {kTheFile}, [](Scene &s) {
+         s.folder("drop", 0333, kNobody, kNobody);
+         s.file("drop/" + kName, "old", 0644, kNobody, kNobody);
+         s.writeDir = "drop";
      }},
     {"StrangersFileAppearingMeanwhileIsNamed", AsNobody | NeedsRoot, 0, "", {}, [](Scene &s) {
          s.sticky();
