@@ -100,8 +100,13 @@ void overwrite(const Target &target, int fd, off_t oldSize, std::string_view con
     const std::size_t size = content.size();
     const auto failWith = [&](int error, std::optional<LeftBehind> state) {
         std::u16string advice = adviceFor(error, target, size);
-        if (state)
-            advice += (advice.empty() ? u"" : u" ") + adviceLeftBehind(target, *state);
+        if (state) {
+            // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict) of
+            // nothing on a literal + string temporary.
+            if (!advice.empty())
+                advice += u' ';
+            advice += adviceLeftBehind(target, *state);
+        }
         fail(error, target, std::move(advice), state.has_value());
     };
     const bool reserved = size == 0 || ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
