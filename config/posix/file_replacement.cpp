@@ -482,9 +482,10 @@ void ReplaceFileContents(const std::filesystem::path &directory, std::string_vie
         fail(ENOENT, std::string(name)); // never the working directory by default
     const QuietSignals quiet;
     // Another program may change the name between the walk and the write:
-    // another copy of this one replacing the file, another user putting
-    // something there. A round that finds so before a byte changed starts
-    // again from the walk, which then tells what stands there now.
+    // a program replacing the file, another user putting something there,
+    // another copy of this one that went on without its turn. A round that
+    // finds so before a byte changed starts again from the walk, which then
+    // tells what stands there now.
     constexpr int kRounds = 5;
     for (int round = 1;; ++round) {
         Target target = posix::findTarget(directory.native(), name);

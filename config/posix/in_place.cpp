@@ -101,8 +101,8 @@ void overwrite(const Target &target, int fd, off_t oldSize, std::string_view con
     const auto failWith = [&](int error, std::optional<LeftBehind> state) {
         std::u16string advice = adviceFor(error, target, size);
         if (state) {
-            // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict) of
-            // nothing on a literal + string temporary.
+            // In two steps: u" " + a temporary draws a false -Wrestrict
+            // warning from g++ 12 at -O3.
             if (!advice.empty())
                 advice += u' ';
             advice += adviceLeftBehind(target, *state);
